@@ -1,0 +1,86 @@
+#include "server/core/server_config.h"
+
+#include "server/accounts/atomic_file.h"
+
+namespace tarvo::server {
+namespace {
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ParseServerConfig(std::string_view contents) {
+  std::size_t pos = 0;
+  while (pos < contents.size()) {
+    std::size_t end = contents.find('\n', pos);
+    if (end == std::string_view::npos) end = contents.size();
+    std::string_view line = contents.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) continue;
+    if (!EqualsIgnoringCase(line.substr(0, equals), "serverport")) continue;
+    const std::string_view value = line.substr(equals + 1);
+    return std::string(value.empty() ? kDefaultPortText : value);
+  }
+  return std::string(kDefaultPortText);
+}
+
+std::string ReadServerConfig(const std::filesystem::path& file) {
+  std::string contents;
+  if (!ReadWholeFile(file, contents)) return std::string(kDefaultPortText);
+  return ParseServerConfig(contents);
+}
+
+std::string FormatServerConfig(std::string_view port_text) {
+  std::string out = "serverport=";
+  for (char c : port_text) {
+    if (c != '\r' && c != '\n') out.push_back(c);
+  }
+  out += "\r\n";
+  return out;
+}
+
+bool WriteServerConfig(const std::filesystem::path& file, std::string_view port_text,
+                       std::string* error) {
+  return WriteFileAtomically(file, FormatServerConfig(port_text), error);
+}
+
+std::optional<std::uint16_t> ParsePortText(std::string_view port_text, std::string* error) {
+  const auto invalid = [&]() -> std::optional<std::uint16_t> {
+    if (error) *error = "'" + std::string(port_text) + "' is not a valid integer value";
+    return std::nullopt;
+  };
+  std::size_t i = 0;
+  while (i < port_text.size() && (port_text[i] == ' ' || port_text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < port_text.size() && (port_text[i] == '+' || port_text[i] == '-')) {
+    negative = port_text[i] == '-';
+    ++i;
+  }
+  if (i == port_text.size()) return invalid();
+  long value = 0;
+  for (; i < port_text.size(); ++i) {
+    const char c = port_text[i];
+    if (c < '0' || c > '9') return invalid();
+    value = value * 10 + (c - '0');
+    if (value > 1'000'000) value = 1'000'000;  // far out of range already; avoid overflow
+  }
+  if (negative) value = -value;
+  if (value < 0 || value > 65535) {
+    if (error) *error = "port " + std::string(port_text) + " lies outside 0..65535";
+    return std::nullopt;
+  }
+  return static_cast<std::uint16_t>(value);
+}
+
+}  // namespace tarvo::server
