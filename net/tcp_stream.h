@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "protocol/byte_stream.h"
+
+namespace tarvo::net {
+
+/// A connected, non-blocking TCP socket. Owns its descriptor and closes it on destruction.
+class TcpStream : public protocol::ByteStream {
+ public:
+  /// A closed stream.
+  TcpStream() = default;
+  /// Takes ownership of a connected socket and makes it non-blocking.
+  explicit TcpStream(int fd);
+  ~TcpStream() override;
+
+  TcpStream(TcpStream&& other) noexcept;
+  TcpStream& operator=(TcpStream&& other) noexcept;
+  TcpStream(const TcpStream&) = delete;
+  TcpStream& operator=(const TcpStream&) = delete;
+
+  /// Offers `size` bytes without blocking; never raises SIGPIPE on a broken connection.
+  protocol::IoResult Send(const std::uint8_t* data, std::size_t size) override;
+  /// Reads at most `capacity` bytes without blocking; an orderly close reports kClosed.
+  protocol::IoResult Receive(std::uint8_t* data, std::size_t capacity) override;
+
+  /// Turns Nagle's coalescing off (true) or on; returns false when the system refuses.
+  bool SetNoDelay(bool enabled);
+
+  /// Closes the socket; later calls report kError.
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace tarvo::net
