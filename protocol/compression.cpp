@@ -1,0 +1,86 @@
+#include "protocol/compression.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace tarvo::protocol {
+namespace {
+
+class Deflater {
+ public:
+  Deflater() {
+    if (deflateInit(&stream_, Z_BEST_COMPRESSION) != Z_OK) {
+      throw std::runtime_error("zlib deflateInit failed");
+    }
+  }
+  ~Deflater() { deflateEnd(&stream_); }
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+
+  std::size_t CompressAppend(std::string_view data, std::string& out) {
+    deflateReset(&stream_);
+    const std::size_t start = out.size();
+    const uLong bound = deflateBound(&stream_, static_cast<uLong>(data.size()));
+    out.resize(start + bound);
+    stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream_.avail_in = static_cast<uInt>(data.size());
+    stream_.next_out = reinterpret_cast<Bytef*>(out.data() + start);
+    stream_.avail_out = static_cast<uInt>(bound);
+    const int rc = deflate(&stream_, Z_FINISH);
+    if (rc != Z_STREAM_END) {
+      out.resize(start);
+      throw std::runtime_error("zlib deflate failed");
+    }
+    const std::size_t produced = bound - stream_.avail_out;
+    out.resize(start + produced);
+    return produced;
+  }
+
+ private:
+  z_stream stream_{};
+};
+
+}  // namespace
+
+std::size_t CompressAppend(std::string_view data, std::string& out) {
+  thread_local Deflater deflater;
+  return deflater.CompressAppend(data, out);
+}
+
+InflateResult InflateBounded(std::string_view data, std::size_t max_size, std::string& out) {
+  out.clear();
+  z_stream stream{};
+  if (inflateInit(&stream) != Z_OK) return InflateResult::kCorrupt;
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = static_cast<uInt>(data.size());
+  // Grow in steps so a small packet costs little and a bomb stops at the bound.
+  std::size_t capacity =
+      std::min<std::size_t>(max_size, std::max<std::size_t>(4096, data.size() * 4));
+  InflateResult result = InflateResult::kCorrupt;
+  for (;;) {
+    const std::size_t used = out.size();
+    out.resize(capacity);
+    stream.next_out = reinterpret_cast<Bytef*>(out.data() + used);
+    stream.avail_out = static_cast<uInt>(capacity - used);
+    const int rc = inflate(&stream, Z_FINISH);
+    out.resize(capacity - stream.avail_out);
+    if (rc == Z_STREAM_END) {
+      result = stream.avail_in == 0 ? InflateResult::kOk : InflateResult::kCorrupt;
+      break;
+    }
+    if (rc != Z_BUF_ERROR && rc != Z_OK) break;
+    if (stream.avail_out != 0) break;  // input ended before the stream did
+    if (capacity >= max_size) {
+      result = InflateResult::kTooLarge;
+      break;
+    }
+    capacity = std::min(max_size, capacity * 2);
+  }
+  inflateEnd(&stream);
+  if (result != InflateResult::kOk) out.clear();
+  return result;
+}
+
+}  // namespace tarvo::protocol

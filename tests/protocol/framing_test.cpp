@@ -1,0 +1,392 @@
+#include "protocol/framing.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "protocol/compression.h"
+#include "protocol/encoding.h"
+#include "protocol/messages.h"
+#include "support/fake_stream.h"
+
+namespace tarvo::protocol {
+namespace {
+
+using testing::FakeStream;
+
+struct Recorder : MessageSink {
+  void OnMessage(std::string_view raw) override { messages.emplace_back(raw); }
+  void OnLongMessage(std::string_view raw) override { long_messages.emplace_back(raw); }
+  std::vector<std::string> messages;
+  std::vector<std::string> long_messages;
+};
+
+struct Events : FramingObserver {
+  void OnOutputOverflow() override { ++overflows; }
+  void OnBatchRefused(std::size_t, std::size_t compressed) override {
+    ++refused;
+    last_refused_size = compressed;
+  }
+  int overflows = 0;
+  int refused = 0;
+  std::size_t last_refused_size = 0;
+};
+
+// Splits framed bytes into packet bodies, checking every length prefix.
+std::vector<std::string> Packets(const std::string& wire) {
+  std::vector<std::string> out;
+  std::size_t pos = 0;
+  while (pos < wire.size()) {
+    EXPECT_GE(wire.size() - pos, 2u);
+    const std::size_t len =
+        (static_cast<unsigned char>(wire[pos]) << 8) | static_cast<unsigned char>(wire[pos + 1]);
+    EXPECT_LE(pos + 2 + len, wire.size());
+    std::string batch;
+    EXPECT_EQ(InflateBounded(wire.substr(pos + 2, len), kMaxBatchSize, batch), InflateResult::kOk);
+    out.push_back(batch);
+    pos += 2 + len;
+  }
+  return out;
+}
+
+std::string Packet(std::string_view batch) {
+  std::string body;
+  CompressAppend(batch, body);
+  std::string out;
+  out.push_back(static_cast<char>(body.size() >> 8));
+  out.push_back(static_cast<char>(body.size() & 0xFF));
+  return out + body;
+}
+
+std::string RandomPrintable(std::size_t n, unsigned seed = 1) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> byte(32, 255);
+  std::string s(n, ' ');
+  for (char& c : s) c = static_cast<char>(byte(rng));
+  return s;
+}
+
+class FramingTest : public ::testing::Test {
+ protected:
+  FakeStream wire_;
+  ServerSplitter server_split_;
+  ClientSplitter client_split_;
+  PacketConnection sender_{&wire_, server_split_, false};
+};
+
+TEST_F(FramingTest, SmallMessagesShareOnePacketInOrder) {
+  sender_.QueueMessage(2, "first");
+  sender_.QueueMessage(3, "second");
+  EXPECT_EQ(sender_.SendPending(), SendStatus::kDone);
+  const auto packets = Packets(wire_.sent);
+  ASSERT_EQ(packets.size(), 1u);
+  EXPECT_EQ(packets[0], "\"first\n#second\n");
+}
+
+TEST_F(FramingTest, LargeMessageTravelsAloneAfterAFlush) {
+  sender_.QueueMessage(1, "before");
+  sender_.QueueMessage(0, std::string(5000, 'x'));
+  sender_.QueueMessage(1, "after");
+  sender_.SendPending();
+  const auto packets = Packets(wire_.sent);
+  ASSERT_EQ(packets.size(), 3u);
+  EXPECT_EQ(packets[0], "!before\n");
+  EXPECT_EQ(packets[1].size(), 5002u);
+  EXPECT_EQ(packets[2], "!after\n");
+}
+
+TEST_F(FramingTest, FourThousandAndTwoHundredMakeTwoPackets) {
+  sender_.QueueMessage(1, std::string(4000, 'a'));
+  sender_.QueueMessage(1, std::string(200, 'b'));
+  sender_.SendPending();
+  EXPECT_EQ(Packets(wire_.sent).size(), 2u);
+}
+
+TEST_F(FramingTest, SendOffersAtMost256BytesPerCall) {
+  sender_.QueueMessage(0, RandomPrintable(3000));
+  EXPECT_EQ(sender_.SendPending(), SendStatus::kDone);
+  EXPECT_LE(wire_.largest_send, kSendChunk);
+  EXPECT_GT(wire_.send_calls, 10u);
+}
+
+TEST_F(FramingTest, WouldBlockKeepsTheRestForTheNextCall) {
+  wire_.LimitAccepted(100);
+  sender_.QueueMessage(0, RandomPrintable(1000));
+  EXPECT_EQ(sender_.SendPending(), SendStatus::kWouldBlock);
+  EXPECT_GT(sender_.output_queue_size(), 0u);
+  wire_.LimitAccepted(1 << 20);
+  EXPECT_EQ(sender_.SendPending(), SendStatus::kDone);
+  EXPECT_EQ(Packets(wire_.sent).size(), 1u);
+}
+
+TEST_F(FramingTest, OverflowDiscardsTheOutputQueue) {
+  Events events;
+  sender_.set_observer(&events);
+  wire_.LimitAccepted(0);
+  QueueStatus status = QueueStatus::kQueued;
+  for (int i = 0; i < 100 && status == QueueStatus::kQueued; ++i) {
+    status = sender_.QueueMessage(0, RandomPrintable(5000, i));
+  }
+  EXPECT_EQ(status, QueueStatus::kOverflow);
+  EXPECT_EQ(events.overflows, 1);
+  EXPECT_EQ(sender_.output_queue_size(), 0u);
+}
+
+TEST_F(FramingTest, UnframeableBatchIsRefusedAndLaterMessagesStillArrive) {
+  Events events;
+  sender_.set_observer(&events);
+  EXPECT_EQ(sender_.QueueMessage(0, RandomPrintable(70000)), QueueStatus::kRefusedTooLarge);
+  EXPECT_EQ(events.refused, 1);
+  EXPECT_GT(events.last_refused_size, kMaxPacketBody);
+  sender_.QueueMessage(1, "next");
+  sender_.SendPending();
+  const auto packets = Packets(wire_.sent);
+  ASSERT_EQ(packets.size(), 1u);
+  EXPECT_EQ(packets[0], "!next\n");
+}
+
+TEST_F(FramingTest, UnframeableLongMessageIsNotAnnounced) {
+  Events events;
+  sender_.set_observer(&events);
+  EXPECT_EQ(sender_.QueueLongMessage(msg::kFile, RandomPrintable(70000)),
+            QueueStatus::kRefusedTooLarge);
+  sender_.QueueMessage(1, "next");
+  sender_.SendPending();
+  const auto packets = Packets(wire_.sent);
+  ASSERT_EQ(packets.size(), 1u);
+  EXPECT_EQ(packets[0], "!next\n");
+}
+
+TEST_F(FramingTest, ClientRefusesPayloadsWithALineFeed) {
+  PacketConnection client(&wire_, client_split_, true);
+  EXPECT_EQ(client.QueueMessage(1, "a\nb"), QueueStatus::kRefusedLineFeed);
+  EXPECT_TRUE(client.outgoing_batch().empty());
+}
+
+class ReceiveTest : public FramingTest {
+ protected:
+  ReceiveStatus ReceiveServer() {
+    PacketConnection conn(&wire_, server_split_, false);
+    return conn.ReceivePending(got_);
+  }
+  Recorder got_;
+};
+
+TEST_F(ReceiveTest, PacketSplitAcrossReadsIsDecodedOnlyWhenComplete) {
+  const std::string packet = Packet("!hello\n");
+  PacketConnection conn(&wire_, server_split_, false);
+  wire_.Feed(packet.substr(0, 1));
+  EXPECT_EQ(conn.ReceivePending(got_), ReceiveStatus::kDrained);
+  EXPECT_TRUE(got_.messages.empty());
+  wire_.Feed(packet.substr(1));
+  EXPECT_EQ(conn.ReceivePending(got_), ReceiveStatus::kDrained);
+  ASSERT_EQ(got_.messages.size(), 1u);
+  EXPECT_EQ(got_.messages[0], "!hello");
+}
+
+TEST_F(ReceiveTest, SeveralPacketsInOneReadAreAllHandled) {
+  wire_.Feed(Packet("!a\n") + Packet("\"b\n#c\n"));
+  EXPECT_EQ(ReceiveServer(), ReceiveStatus::kDrained);
+  EXPECT_EQ(got_.messages, (std::vector<std::string>{"!a", "\"b", "#c"}));
+}
+
+TEST_F(ReceiveTest, ReadsAtMost1024BytesPerCall) {
+  wire_.Feed(Packet(RandomPrintable(5000) + "\n"));
+  EXPECT_EQ(ReceiveServer(), ReceiveStatus::kDrained);
+  EXPECT_EQ(wire_.largest_receive, kReceiveChunk);
+  ASSERT_EQ(got_.messages.size(), 1u);
+}
+
+TEST_F(ReceiveTest, ServerDropsTheUnterminatedTailButKeepsEmptyMessages) {
+  wire_.Feed(Packet("!a\n\n\"b\ntail"));
+  ReceiveServer();
+  EXPECT_EQ(got_.messages, (std::vector<std::string>{"!a", "", "\"b"}));
+}
+
+TEST_F(ReceiveTest, PeerCloseAndWouldBlockAreToldApart) {
+  EXPECT_EQ(ReceiveServer(), ReceiveStatus::kDrained);
+  wire_.CloseInbound();
+  EXPECT_EQ(ReceiveServer(), ReceiveStatus::kClosed);
+}
+
+TEST_F(ReceiveTest, DecompressionBombIsRefusedWithoutInflatingIt) {
+  const std::string bomb(10 * 1000 * 1000, 'A');
+  std::string body;
+  CompressAppend(bomb, body);
+  ASSERT_LE(body.size(), kMaxPacketBody);
+  std::string packet{static_cast<char>(body.size() >> 8), static_cast<char>(body.size() & 0xFF)};
+  wire_.Feed(packet + body + Packet("!after\n"));
+  PacketConnection conn(&wire_, server_split_, false);
+  EXPECT_EQ(conn.ReceivePending(got_), ReceiveStatus::kDecompressError);
+  EXPECT_EQ(conn.input_queue_size(), 0u);
+  EXPECT_TRUE(got_.messages.empty());
+}
+
+TEST_F(ReceiveTest, GarbageAndEmptyPacketsAreDecompressErrors) {
+  wire_.Feed(std::string("\0\x05hello", 7));
+  EXPECT_EQ(ReceiveServer(), ReceiveStatus::kDecompressError);
+  wire_.Feed(std::string("\0\0", 2));
+  EXPECT_EQ(ReceiveServer(), ReceiveStatus::kDecompressError);
+  std::string trailing = Packet("!x\n");
+  trailing += "junk";
+  trailing[1] = static_cast<char>(trailing[1] + 4);
+  wire_.Feed(trailing);
+  EXPECT_EQ(ReceiveServer(), ReceiveStatus::kDecompressError);
+}
+
+TEST_F(ReceiveTest, BatchOfExactlyTheBoundIsAccepted) {
+  std::string batch(kMaxBatchSize - 1, 'a');
+  batch += '\n';
+  wire_.Feed(Packet(batch));
+  EXPECT_EQ(ReceiveServer(), ReceiveStatus::kDrained);
+  EXPECT_EQ(got_.messages.size(), 1u);
+  wire_.Feed(Packet(batch + "\n"));
+  EXPECT_EQ(ReceiveServer(), ReceiveStatus::kDecompressError);
+}
+
+// The client's rules: long messages, zero bytes and empty lines.
+class ClientSplitTest : public ::testing::Test {
+ protected:
+  // Hands message 100 to the splitter like the client's handler does.
+  struct Handler : Recorder {
+    explicit Handler(ClientSplitter& s) : split(s) {}
+    void OnMessage(std::string_view raw) override {
+      Recorder::OnMessage(raw);
+      auto m = SplitMessage(raw);
+      if (m && m->id == msg::kLongMessageFollows) {
+        if (auto n = ParseLongMessageFollows(m->payload)) split.EnterLongMessageMode(*n);
+      }
+    }
+    ClientSplitter& split;
+  };
+
+  std::string Announce(int n) {
+    std::string s;
+    s.push_back(static_cast<char>(msg::kLongMessageFollows + 32));
+    s += BuildLongMessageFollows(n);
+    s += '\n';
+    return s;
+  }
+
+  ClientSplitter split_;
+  Handler got_{split_};
+};
+
+TEST_F(ClientSplitTest, LongMessageWithLineFeedsAndZerosIsTakenWhole) {
+  std::string file = "\x85";
+  file += std::string("a\nb\0c\n", 6);
+  ASSERT_EQ(file.size(), 7u);
+  split_.Split(Announce(7) + file + "!next\n", got_);
+  ASSERT_EQ(got_.long_messages.size(), 1u);
+  EXPECT_EQ(got_.long_messages[0], file);
+  ASSERT_EQ(got_.messages.size(), 2u);
+  EXPECT_EQ(got_.messages[1], "!next");
+  EXPECT_FALSE(split_.long_message_mode());
+}
+
+TEST_F(ClientSplitTest, LongMessageContinuesInTheNextPacket) {
+  split_.Split("!a\n" + Announce(300), got_);
+  EXPECT_TRUE(split_.long_message_mode());
+  const std::string body(299, 'z');
+  split_.Split(body + "\n" + "!b\n", got_);
+  ASSERT_EQ(got_.long_messages.size(), 1u);
+  EXPECT_EQ(got_.long_messages[0].size(), 300u);
+  EXPECT_EQ(got_.messages.back(), "!b");
+}
+
+TEST_F(ClientSplitTest, LongMessageLongerThanThePacketWaitsForTheNext) {
+  split_.Split(Announce(500) + std::string(100, 'q'), got_);
+  EXPECT_TRUE(got_.long_messages.empty());
+  EXPECT_EQ(split_.long_message_length(), 500);
+  split_.Split(std::string(500, 'r') + "!c\n", got_);
+  ASSERT_EQ(got_.long_messages.size(), 1u);
+  EXPECT_EQ(got_.long_messages[0], std::string(500, 'r'));
+  EXPECT_EQ(got_.messages.back(), "!c");
+}
+
+TEST_F(ClientSplitTest, ZeroLengthAnnouncementDoesNotStallLaterPackets) {
+  split_.Split(Announce(0) + "!a\n", got_);
+  EXPECT_FALSE(split_.long_message_mode());
+  EXPECT_EQ(got_.messages.back(), "!a");
+}
+
+TEST_F(ClientSplitTest, EmptyLineOrZeroByteEndsThePacket) {
+  split_.Split("!a\n\n!b\n", got_);
+  EXPECT_EQ(got_.messages, (std::vector<std::string>{"!a"}));
+  got_.messages.clear();
+  split_.Split(std::string("!a\n!x\0y\n!c\n", 11), got_);
+  EXPECT_EQ(got_.messages, (std::vector<std::string>{"!a"}));
+  got_.messages.clear();
+  split_.Split("!a\n!tail", got_);
+  EXPECT_EQ(got_.messages, (std::vector<std::string>{"!a"}));
+}
+
+TEST_F(ClientSplitTest, AFailingHandlerDoesNotStopTheRest) {
+  struct Throwing : Recorder {
+    void OnMessage(std::string_view raw) override {
+      Recorder::OnMessage(raw);
+      if (raw == "!bad") throw std::runtime_error("bad");
+    }
+  } sink;
+  split_.Split("!bad\n!good\n", sink);
+  EXPECT_EQ(sink.messages.size(), 2u);
+}
+
+TEST(EndToEndFramingTest, ClientConnectionReceivesLongFileFromServerConnection) {
+  FakeStream server_to_client;
+  ServerSplitter server_split;
+  ClientSplitter client_split;
+  PacketConnection server(&server_to_client, server_split, false);
+  const std::string file = RandomPrintable(6000) + std::string("\n\0", 2);
+  EXPECT_EQ(server.QueueLongMessage(msg::kFile, BuildFile("pic", file)), QueueStatus::kQueued);
+  server.QueueMessage(msg::kAdminMessage, "hi");
+  server.SendPending();
+
+  FakeStream client_in;
+  // Deliver in awkward pieces.
+  for (std::size_t i = 0; i < server_to_client.sent.size(); i += 777) {
+    client_in.Feed(server_to_client.sent.substr(i, 777));
+  }
+  PacketConnection client(&client_in, client_split, true);
+  struct Handler : Recorder {
+    explicit Handler(ClientSplitter& s) : split(s) {}
+    void OnMessage(std::string_view raw) override {
+      Recorder::OnMessage(raw);
+      auto m = SplitMessage(raw);
+      if (m && m->id == msg::kLongMessageFollows) {
+        split.EnterLongMessageMode(*ParseLongMessageFollows(m->payload));
+      }
+    }
+    ClientSplitter& split;
+  } handler(client_split);
+  EXPECT_EQ(client.ReceivePending(handler), ReceiveStatus::kDrained);
+  ASSERT_EQ(handler.long_messages.size(), 1u);
+  auto parsed = ParseFile(std::string_view(handler.long_messages[0]).substr(1));
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->data.substr(0, parsed->data.size() - 1), file);
+  EXPECT_EQ(handler.messages.back(), "(hi");
+}
+
+TEST(ReentrancyTest, ReceiveCalledFromAHandlerDoesNothing) {
+  FakeStream wire;
+  ServerSplitter split;
+  PacketConnection conn(&wire, split, false);
+  struct Nested : MessageSink {
+    void OnMessage(std::string_view) override { inner = conn->ReceivePending(*this); }
+    PacketConnection* conn = nullptr;
+    ReceiveStatus inner = ReceiveStatus::kDrained;
+  } sink;
+  sink.conn = &conn;
+  wire.Feed(Packet("!a\n"));
+  EXPECT_EQ(conn.ReceivePending(sink), ReceiveStatus::kDrained);
+  EXPECT_EQ(sink.inner, ReceiveStatus::kBusy);
+}
+
+TEST(DatagramTest, OneMessageWithoutTerminator) {
+  EXPECT_EQ(*BuildDatagram(1, "hi"), "!hi");
+  EXPECT_FALSE(BuildDatagram(1, "h\ni"));
+}
+
+}  // namespace
+}  // namespace tarvo::protocol
