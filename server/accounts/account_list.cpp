@@ -166,8 +166,8 @@ AccountSaveResult AccountList::SaveAccounts(const std::filesystem::path& file) {
       result.warnings.push_back("the accounts file that could not be read at start was kept as " +
                                 aside.string());
     } else if (errno != ENOENT) {
-      result.error = "cannot move the unread accounts file " + file.string() + " aside: " +
-                     std::strerror(errno);
+      result.error = "cannot move the unread accounts file " + file.string() +
+                     " aside: " + std::strerror(errno);
       return result;
     }
     unread_file_.clear();
@@ -205,8 +205,8 @@ AddAccountResult AddAccountToFile(const std::filesystem::path& file, const NewAc
     return result;
   }
   if (list.FindAccount(fields.name, fields.password) != nullptr) {
-    result.message = "An account with this name and password already exists in " +
-                     file.string() + ".";
+    result.message =
+        "An account with this name and password already exists in " + file.string() + ".";
     return result;
   }
   list.AddNewAccount(fields);
@@ -216,8 +216,7 @@ AddAccountResult AddAccountToFile(const std::filesystem::path& file, const NewAc
     return result;
   }
   result.ok = true;
-  result.message = "Account \"" + fields.name + "\" (" +
-                   std::string(RightsCaption(fields.rights)) +
+  result.message = "Account \"" + fields.name + "\" (" + std::string(RightsCaption(fields.rights)) +
                    (fields.load_only ? ", guest" : "") + (fields.blocked ? ", blocked" : "") +
                    ") added to " + file.string() + "; it now holds " +
                    std::to_string(saved.accounts) + " account(s).";

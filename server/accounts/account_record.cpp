@@ -26,8 +26,8 @@ class RecordReader {
   }
 
   std::string Take(int length) {
-    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(std::max(length, 0)),
-                                                Remaining());
+    const std::size_t n =
+        std::min<std::size_t>(static_cast<std::size_t>(std::max(length, 0)), Remaining());
     std::string out(data_.substr(pos_, n));
     pos_ += n;
     return out;
@@ -46,12 +46,11 @@ void ReadShortEntries(RecordReader& reader, int count, std::vector<std::string>&
 }
 
 // Width of each stored property value; 0 marks a length-prefixed text.
-constexpr std::array<int, 18> kValueWidth = {1, 2, 2, 2, 1, 2, 0, 0, 0, 0,
-                                             4, 4, 0, 0, 0, 3, 5, 4};
+constexpr std::array<int, 18> kValueWidth = {1, 2, 2, 2, 1, 2, 0, 0, 0, 0, 4, 4, 0, 0, 0, 3, 5, 4};
 // When the properties outgrow their length byte, entries are left out in this order: the chat
 // line first (it is stale by the next login anyway), the nickname next, the position last.
-constexpr std::array<int, 18> kDropOrder = {13, 12, 5, 9, 8, 7, 6, 16, 17,
-                                            15, 0, 10, 11, 14, 4, 2, 1, 3};
+constexpr std::array<int, 18> kDropOrder = {13, 12, 5,  9,  8,  7, 6, 16, 17,
+                                            15, 0,  10, 11, 14, 4, 2, 1,  3};
 
 struct PropertyEntry {
   int index;
@@ -142,9 +141,7 @@ std::string FitProperties(const TServerAccount& account, std::vector<std::string
   return out;
 }
 
-void PutDigit(std::string& out, std::size_t value) {
-  out.push_back(static_cast<char>(value + 32));
-}
+void PutDigit(std::string& out, std::size_t value) { out.push_back(static_cast<char>(value + 32)); }
 
 void PutWord(std::string& out, std::size_t value) {
   protocol::PutNumber2(out, static_cast<int>(value));
@@ -161,8 +158,8 @@ std::vector<std::string> FitList(const std::vector<std::string>& list, std::size
     if (drop_empty && entry.empty()) continue;
     if (out.size() == max_count) {
       if (warnings)
-        warnings->push_back(what + ": " + std::to_string(list.size() - i) +
-                            " entries beyond " + std::to_string(max_count) + " left out");
+        warnings->push_back(what + ": " + std::to_string(list.size() - i) + " entries beyond " +
+                            std::to_string(max_count) + " left out");
       break;
     }
     out.push_back(std::move(entry));
@@ -209,8 +206,7 @@ void ParseAccountFields(std::string_view record, TServerAccount& account) {
   if (reader.Remaining() >= 2) ReadShortEntries(reader, reader.Word(), account.ShortListB);
 }
 
-std::string FormatAccountRecord(const TServerAccount& account,
-                                std::vector<std::string>* warnings) {
+std::string FormatAccountRecord(const TServerAccount& account, std::vector<std::string>* warnings) {
   const std::string label = Label(account);
   const std::string name = FitText(account.Name, kMaxRecordByteLength, label + " name", warnings);
   const std::string password =
@@ -223,17 +219,18 @@ std::string FormatAccountRecord(const TServerAccount& account,
       warnings->push_back(label + ": rights " + std::to_string(account.Rights) + " written as " +
                           std::to_string(rights));
   }
-  const auto long_list = FitList(account.LongList, kMaxRecordByteLength, kMaxRecordWordLength,
-                                 true, label + " long list", warnings);
-  const std::vector<std::string> list_a = FitList(account.ShortListA, kMaxRecordWordLength, kMaxRecordByteLength,
-                              false, label + " first short list", warnings);
-  std::vector<std::string> list_b = FitList(account.ShortListB, kMaxRecordWordLength, kMaxRecordByteLength, false,
-                        label + " second short list", warnings);
+  const auto long_list = FitList(account.LongList, kMaxRecordByteLength, kMaxRecordWordLength, true,
+                                 label + " long list", warnings);
+  const std::vector<std::string> list_a =
+      FitList(account.ShortListA, kMaxRecordWordLength, kMaxRecordByteLength, false,
+              label + " first short list", warnings);
+  std::vector<std::string> list_b =
+      FitList(account.ShortListB, kMaxRecordWordLength, kMaxRecordByteLength, false,
+              label + " second short list", warnings);
   // A carriage return at the very end would be taken for part of a line end when read.
   if (!list_b.empty() && !list_b.back().empty() && list_b.back().back() == '\r') {
     while (!list_b.back().empty() && list_b.back().back() == '\r') list_b.back().pop_back();
-    if (warnings)
-      warnings->push_back(label + " second short list: final carriage return left out");
+    if (warnings) warnings->push_back(label + " second short list: final carriage return left out");
   }
 
   std::string out;

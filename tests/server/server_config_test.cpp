@@ -1,0 +1,58 @@
+#include "server/core/server_config.h"
+
+#include <gtest/gtest.h>
+
+#include "server/temp_dir.h"
+
+namespace tarvo::server {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+TEST(ServerConfig, ReadsTheFirstServerPortLine) {
+  EXPECT_EQ(ParseServerConfig(""), "14901");
+  EXPECT_EQ(ParseServerConfig("name=x\r\nSERVERPORT=15000\r\nserverport=16000\r\n"), "15000");
+  EXPECT_EQ(ParseServerConfig("serverport=\r\n"), "14901");
+  EXPECT_EQ(ParseServerConfig("serverport\nserverport = 1\nServerPort= 42 x"), " 42 x");
+  EXPECT_EQ(ParseServerConfig("serverport=a=b"), "a=b");
+
+  TempDir dir;
+  EXPECT_EQ(ReadServerConfig(dir / "serverconfig.txt"), "14901");
+}
+
+TEST(ServerConfig, WritesOneLineAtomically) {
+  TempDir dir;
+  const auto file = dir / "serverconfig.txt";
+  WriteFile(file, "other=1\r\nserverport=1\r\n");
+  std::string error;
+  ASSERT_TRUE(WriteServerConfig(file, "14902", &error)) << error;
+  EXPECT_EQ(ReadFile(file), "serverport=14902\r\n");
+  EXPECT_EQ(ReadServerConfig(file), "14902");
+  EXPECT_EQ(FormatServerConfig(" 7\r\n8"), "serverport= 78\r\n");
+
+  WriteFile(dir / "file", "x");
+  EXPECT_FALSE(WriteServerConfig(dir / "file" / "serverconfig.txt", "1", &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(ReadFile(file), "serverport=14902\r\n");
+}
+
+TEST(ServerConfig, PortTexts) {
+  EXPECT_EQ(ParsePortText("14901"), 14901);
+  EXPECT_EQ(ParsePortText("  80"), 80);
+  EXPECT_EQ(ParsePortText("+0"), 0);
+  EXPECT_EQ(ParsePortText("65535"), 65535);
+  std::string error;
+  EXPECT_FALSE(ParsePortText("abc", &error));
+  EXPECT_EQ(error, "'abc' is not a valid integer value");
+  for (const char* bad : {"", " ", "12 ", "1x", "0x10", "-"})
+    EXPECT_FALSE(ParsePortText(bad)) << bad;
+  EXPECT_FALSE(ParsePortText("65536", &error));
+  EXPECT_NE(error.find("65536"), std::string::npos);
+  EXPECT_FALSE(ParsePortText("-1"));
+  EXPECT_FALSE(ParsePortText("99999999999999999999"));
+}
+
+}  // namespace
+}  // namespace tarvo::server
