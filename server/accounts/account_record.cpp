@@ -57,8 +57,13 @@ struct PropertyEntry {
   std::string bytes;  // code byte and value
 };
 
+// Names the account in warnings; control bytes are shown as "?" so a log line stays one line.
 std::string Label(const TServerAccount& account) {
-  return "account \"" + (account.Name.empty() ? std::string(kNoName) : account.Name) + "\"";
+  std::string name = account.Name.empty() ? std::string(kNoName) : account.Name;
+  for (char& c : name) {
+    if (static_cast<unsigned char>(c) < 32) c = '?';
+  }
+  return "account \"" + name + "\"";
 }
 
 bool RemoveLineFeeds(std::string& text) {

@@ -56,15 +56,20 @@ TEST(FileText, FileModifiedTimeRoundsDownToEvenSeconds) {
   EXPECT_EQ(FileModifiedTime(dir.path()), 0u);
 }
 
-// A server directory with a levels tree, and a separate current directory.
+// A server directory with a levels tree, and a separate current directory, side by side.
 class FileStoreTest : public ::testing::Test {
  protected:
-  FileStoreTest() : store_(server_.path(), current_.path()) {}
+  FileStoreTest()
+      : server_(root_ / "server"), current_(root_ / "current"), store_(server_, current_) {
+    fs::create_directories(server_);
+    fs::create_directories(current_);
+  }
 
-  fs::path Level(const std::string& relative) const { return server_.path() / "levels" / relative; }
+  fs::path Level(const std::string& relative) const { return server_ / "levels" / relative; }
 
-  TempDir server_;
-  TempDir current_;
+  TempDir root_;
+  fs::path server_;
+  fs::path current_;
   FileStore store_;
 };
 
@@ -141,7 +146,7 @@ TEST_F(FileStoreTest, WildcardsMatchOnlyThemselves) {
 
 TEST_F(FileStoreTest, NamesNeverLeaveTheirDirectories) {
   WriteFile(server_ / "secret.x", "outside the levels tree");
-  WriteFile(server_.path().parent_path() / "escape-probe.x", "far outside");
+  WriteFile(root_ / "escape-probe.x", "far outside");
   WriteFile(Level("inner/real.x"), "real");
   store_.IndexLevelFiles();
   for (const char* name : {"../secret.x", "..\\secret.x", "/secret.x", "levels/../secret.x", "..",
@@ -152,11 +157,10 @@ TEST_F(FileStoreTest, NamesNeverLeaveTheirDirectories) {
   EXPECT_EQ(store_.SearchTree(Level(""), ".."), "");
   // A directory part is ignored, not followed.
   EXPECT_EQ(store_.LocateFile("../../etc/real.x"), Level("inner/real.x").string());
-  fs::remove(server_.path().parent_path() / "escape-probe.x");
 }
 
 TEST_F(FileStoreTest, LinkLoopsAndMissingLevelsDirectoryAreHarmless) {
-  FileStore bare(server_.path() / "nowhere", current_.path());
+  FileStore bare(server_ / "nowhere", current_);
   EXPECT_EQ(bare.IndexLevelFiles(), 0u);
   EXPECT_EQ(bare.LocateFile("any.x"), "");
 
