@@ -132,14 +132,17 @@ std::string FitProperties(const TServerAccount& account, std::vector<std::string
     for (const auto& e : entries) sum += e.bytes.size();
     return sum;
   };
+  // Every entry's index is in the drop order, so this always ends within the limit.
   for (int index : kDropOrder) {
-    if (total() <= kMaxRecordByteLength) break;
-    const auto it = std::find_if(entries.begin(), entries.end(),
-                                 [index](const PropertyEntry& e) { return e.index == index; });
-    if (it == entries.end()) continue;
-    warn("property " + std::to_string(index) + " left out (" + std::to_string(it->bytes.size()) +
-         " bytes) to fit the " + std::to_string(kMaxRecordByteLength) + "-byte limit");
-    entries.erase(it);
+    for (;;) {
+      if (total() <= kMaxRecordByteLength) break;
+      const auto it = std::find_if(entries.rbegin(), entries.rend(),
+                                   [index](const PropertyEntry& e) { return e.index == index; });
+      if (it == entries.rend()) break;
+      warn("property " + std::to_string(index) + " left out (" + std::to_string(it->bytes.size()) +
+           " bytes) to fit the " + std::to_string(kMaxRecordByteLength) + "-byte limit");
+      entries.erase(std::next(it).base());
+    }
   }
   std::string out;
   for (const auto& e : entries) out += e.bytes;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -200,6 +201,43 @@ TEST(AccountRecordLimits, OverlongPropertiesLoseTheChatLineFirst) {
   ASSERT_EQ(warnings.size(), 1u);
   EXPECT_NE(warnings[0].find("property 13"), std::string::npos);
   ExpectReadsBackAsWritten(a);
+}
+
+TEST(AccountRecordLimits, AnyAccountReadsBackAsWritten) {
+  std::mt19937 random(7);
+  const auto text = [&random](std::size_t max_length) {
+    std::string out(random() % (max_length + 1), ' ');
+    for (char& c : out) {
+      const unsigned pick = random() % 8;
+      c = pick == 0 ? '\n' : pick == 1 ? '\r' : static_cast<char>(random() % 256);
+    }
+    return out;
+  };
+  const auto list = [&](std::size_t max_count, std::size_t max_length) {
+    std::vector<std::string> out(random() % (max_count + 1));
+    for (auto& entry : out) entry = text(max_length);
+    return out;
+  };
+  for (int round = 0; round < 100; ++round) {
+    TServerAccount a;
+    a.Name = text(300);
+    a.Password = text(300);
+    // Well-formed entries (several chat lines) or arbitrary bytes.
+    if (round % 2 == 0) {
+      for (int i = 0; i < 3; ++i)
+        a.Properties += "-" + std::string(1, char(32 + 200)) + text(0) + std::string(200, 'c');
+    } else {
+      a.Properties = text(400);
+    }
+    a.Rights = static_cast<int>(random() % 12) - 2;
+    a.LoadOnly = random() % 2;
+    a.Blocked = random() % 2;
+    a.LongList = list(240, 300);
+    a.ShortListA = list(5, 300);
+    a.ShortListB = list(5, 300);
+    SCOPED_TRACE(round);
+    ExpectReadsBackAsWritten(a);
+  }
 }
 
 TEST(AccountRecordLimits, PropertyLineFeedsAndUnreadableTails) {
