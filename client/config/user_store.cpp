@@ -32,6 +32,8 @@ bool QSettingsUserStore::Write(std::string_view name, std::string_view value) {
   }
   settings_.setValue(KeyOf(name),
                      QString::fromLatin1(value.data(), static_cast<qsizetype>(value.size())));
+  // Written through at once, so a crash later in the session cannot lose it.
+  settings_.sync();
   return settings_.status() == QSettings::NoError;
 }
 
