@@ -45,14 +45,9 @@ void ExpectReadsBackAsWritten(const TServerAccount& account) {
   std::vector<std::string> warnings;
   const std::string record = FormatAccountRecord(account, &warnings);
   TempDir dir;
-  WriteFile(dir / "accounts.txt",
-            "\x21"
-            "a\x21"
-            "b    \x20\x20\x20\x20\x20\x20\n" +
-                record +
-                "\n\x21"
-                "c\x21"
-                "d           ");
+  // Neighbours "a"/"b" and "c"/"d" ("!" is the length 1), everything else empty.
+  const std::string blank_tail(9, ' ');
+  WriteFile(dir / "accounts.txt", "!a!b" + blank_tail + "\n" + record + "\n!c!d" + blank_tail);
   AccountList list;
   ASSERT_EQ(list.LoadAccounts(dir / "accounts.txt").accounts, 3);
   std::vector<std::string> again;
