@@ -1,11 +1,11 @@
-#include "client/config/integer_parser.h"
+#include "protocol/integer_parser.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <optional>
 
-namespace tarvo::client {
+namespace tarvo::protocol {
 namespace {
 
 TEST(ParseIntegerTest, DecimalWithSignAndLeadingBlanks) {
@@ -45,4 +45,4 @@ TEST(ParseIntegerTest, AnythingElseFails) {
 }
 
 }  // namespace
-}  // namespace tarvo::client
+}  // namespace tarvo::protocol

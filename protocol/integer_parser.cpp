@@ -1,6 +1,6 @@
-#include "client/config/integer_parser.h"
+#include "protocol/integer_parser.h"
 
-namespace tarvo::client {
+namespace tarvo::protocol {
 namespace {
 
 int HexDigit(char c) {
@@ -57,4 +57,4 @@ std::optional<std::int32_t> ParseInteger(std::string_view text) {
   return static_cast<std::int32_t>(bits);
 }
 
-}  // namespace tarvo::client
+}  // namespace tarvo::protocol
