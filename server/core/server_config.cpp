@@ -1,5 +1,6 @@
 #include "server/core/server_config.h"
 
+#include "protocol/integer_parser.h"
 #include "server/accounts/atomic_file.h"
 
 namespace tarvo::server {
@@ -60,22 +61,9 @@ std::optional<std::uint16_t> ParsePortText(std::string_view port_text, std::stri
     if (error) *error = "'" + std::string(port_text) + "' is not a valid integer value";
     return std::nullopt;
   };
-  std::size_t i = 0;
-  while (i < port_text.size() && (port_text[i] == ' ' || port_text[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < port_text.size() && (port_text[i] == '+' || port_text[i] == '-')) {
-    negative = port_text[i] == '-';
-    ++i;
-  }
-  if (i == port_text.size()) return invalid();
-  long value = 0;
-  for (; i < port_text.size(); ++i) {
-    const char c = port_text[i];
-    if (c < '0' || c > '9') return invalid();
-    value = value * 10 + (c - '0');
-    if (value > 1'000'000) value = 1'000'000;  // far out of range already; avoid overflow
-  }
-  if (negative) value = -value;
+  const std::optional<std::int32_t> parsed = protocol::ParseInteger(port_text);
+  if (!parsed) return invalid();
+  const std::int32_t value = *parsed;
   if (value < 0 || value > 65535) {
     if (error) *error = "port " + std::string(port_text) + " lies outside 0..65535";
     return std::nullopt;
