@@ -16,7 +16,7 @@ class AvatarObjects {
 
 /// The seam between a player and the 3D scene. The main window implements it over the engine;
 /// without one (bots, tests) nothing is drawn and every call below is skipped. Every call is
-/// made only while `Initialized()` holds.
+/// made only while `Initialized()` holds. The view must outlive the avatars it made.
 class AvatarView {
  public:
   virtual ~AvatarView() = default;

@@ -46,9 +46,9 @@ void CutToPlayerText(std::string& text) {
 TPlayer::TPlayer(ClientWorld& world) : world_(world) {}
 
 TPlayer::~TPlayer() {
-  if (AvatarView* view = ActiveView(); view != nullptr && Avatar != nullptr) {
-    view->DestroyAvatar(*this);
-  }
+  // Only a player the view built has anything in the scene.
+  if (Avatar == nullptr) return;
+  if (AvatarView* view = ActiveView()) view->DestroyAvatar(*this);
 }
 
 bool TPlayer::IsLocal() const { return &world_.LocalPlayer() == this; }
