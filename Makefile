@@ -1,5 +1,5 @@
 # Front door to CMake. `make test` is what CI runs; `make run` starts the server on the bundled world.
-.PHONY: setup build test test-default test-asan run clean
+.PHONY: setup build test test-default test-asan run clean fuzz
 
 JOBS ?= 2
 
@@ -22,3 +22,13 @@ test: test-default test-asan
 
 clean:
 	rm -rf build build-asan
+
+# Runs every libFuzzer target for FUZZ_SECONDS each (clang build in build-fuzz/).
+FUZZ_SECONDS ?= 60
+fuzz: setup
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	for f in build-fuzz/bin/fuzz_*; do \
+	  mkdir -p build-fuzz/corpus/$$(basename $$f); \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -max_len=70000 build-fuzz/corpus/$$(basename $$f) || exit 1; \
+	done
