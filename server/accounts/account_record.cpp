@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "protocol/encoding.h"
+#include "protocol/properties.h"
 
 namespace tarvo::server {
 namespace {
@@ -45,8 +46,9 @@ void ReadShortEntries(RecordReader& reader, int count, std::vector<std::string>&
   for (int i = 0; i < count && !reader.AtEnd(); ++i) list.push_back(reader.ShortField());
 }
 
-// Width of each stored property value; 0 marks a length-prefixed text.
-constexpr std::array<int, 18> kValueWidth = {1, 2, 2, 2, 1, 2, 0, 0, 0, 0, 4, 4, 0, 0, 0, 3, 5, 4};
+// Width of a stored property value from the shared property table; 0 marks a length-prefixed
+// text.
+int ValueWidth(int index) { return protocol::kProperties[static_cast<std::size_t>(index)].width; }
 // When the properties outgrow their length byte, entries are left out in this order: the chat
 // line first (it is stale by the next login anyway), the nickname next, the position last.
 constexpr std::array<int, 18> kDropOrder = {13, 12, 5,  9,  8,  7, 6, 16, 17,
@@ -98,8 +100,8 @@ std::string FitProperties(const TServerAccount& account, std::vector<std::string
   while (pos < text.size()) {
     const int index = static_cast<unsigned char>(text[pos]) - 32;
     std::size_t size = 0;
-    if (index >= 0 && index < static_cast<int>(kValueWidth.size())) {
-      const int width = kValueWidth[static_cast<std::size_t>(index)];
+    if (index >= 0 && index < protocol::kPropertyCount) {
+      const int width = ValueWidth(index);
       if (width > 0) {
         size = 1 + static_cast<std::size_t>(width);
       } else if (pos + 1 < text.size()) {
@@ -114,7 +116,7 @@ std::string FitProperties(const TServerAccount& account, std::vector<std::string
     PropertyEntry entry{index, text.substr(pos, size)};
     pos += size;
     if (entry.bytes.find('\n') != std::string::npos) {
-      if (kValueWidth[static_cast<std::size_t>(index)] > 0) {
+      if (ValueWidth(index) > 0) {
         warn("property " + std::to_string(index) + " holds a line feed and was left out");
         continue;
       }
