@@ -21,6 +21,7 @@ class ClientWorld {
 
   /// The one local player.
   TPlayer& LocalPlayer() { return *local_player_; }
+  const TPlayer& LocalPlayer() const { return *local_player_; }
   /// The remote players in announcement order; the list owns them.
   const std::vector<std::unique_ptr<TPlayer>>& OtherPlayers() const { return other_players_; }
 

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "client/config/client_settings.h"
+#include "client/session/adventure_client.h"
+#include "client/world/client_world.h"
+
+namespace tarvo::bot {
+
+/// How a bot walks once it is in a level.
+enum class WalkPattern { kCircle, kLine, kRandom, kStill };
+
+/// Parses "circle", "line", "random" or "still".
+bool ParseWalkPattern(const std::string& text, WalkPattern& pattern);
+
+/// What every bot of a run shares.
+struct BotOptions {
+  std::string host = "127.0.0.1";
+  std::string port = "14901";
+  std::string account = "guest";
+  std::string password = "guest";
+  std::string nick_prefix = "bot";
+  WalkPattern walk = WalkPattern::kCircle;
+  /// Seconds between two chat lines; 0 says nothing.
+  double chat_seconds = 0;
+  bool no_udp = false;
+  /// Where level files from the server are written.
+  std::filesystem::path level_directory = ".";
+};
+
+/// One headless player: a real session with its own world, driven one tick at a time the way
+/// the game client's frame timer drives it, walking and chatting instead of reading keys.
+class Bot : public client::SessionHost, public client::ChatDisplay {
+ public:
+  Bot(const BotOptions& options, int index);
+  ~Bot() override;
+  Bot(const Bot&) = delete;
+  Bot& operator=(const Bot&) = delete;
+
+  /// Connects and queues the login; false when the connect failed.
+  bool Connect();
+  /// One 50 ms step at `seconds` since the start: receive, walk, chat, report, send.
+  void Tick(double seconds);
+
+  /// Logged in: the server sent the bot its own id.
+  bool LoggedIn() const { return world_.LocalPlayer().Id >= 0; }
+  bool Connected() const { return session_ != nullptr && session_->Connected(); }
+  /// The connect failed (the reason is the first text shown).
+  bool ConnectFailed() const { return session_ != nullptr && !was_connected_; }
+  /// Connected once and lost the connection since.
+  bool Disconnected() const { return was_connected_ && !Connected(); }
+  int levels_entered() const { return levels_entered_; }
+  int chats_sent() const { return chats_sent_; }
+  /// Chat lines of other players that reached this bot.
+  int chats_seen() const { return chats_seen_; }
+  /// Texts shown to the user (connect failures, disconnect reasons, administrator messages).
+  const std::vector<std::string>& shown() const { return shown_; }
+  /// What the disconnect showed; empty while connected or never connected.
+  const std::string& disconnect_text() const { return disconnect_text_; }
+  const std::string& nickname() const { return nickname_; }
+  client::TAdventureClient* session() const { return session_.get(); }
+  client::ClientWorld& world() { return world_; }
+
+  void ShowMessage(std::string_view text, std::string_view caption) override;
+  void LoadLevel(const std::filesystem::path& file) override;
+  void AddChatLine(const std::string& line) override;
+
+ private:
+  void Walk();
+
+  BotOptions options_;
+  std::string nickname_;
+  client::ClientSettings settings_;
+  client::ClientWorld world_;
+  std::unique_ptr<client::TAdventureClient> session_;
+  std::mt19937 random_;
+  bool was_connected_ = false;
+  bool has_centre_ = false;
+  double centre_x_ = 0, centre_z_ = 0;
+  double phase_ = 0;
+  int heading_ticks_ = 0;
+  double next_chat_ = 0;
+  int levels_entered_ = 0;
+  int chats_sent_ = 0;
+  int chats_seen_ = 0;
+  std::vector<std::string> shown_;
+  std::string disconnect_text_;
+};
+
+/// Totals over a set of bots, for the status line and the summary.
+struct SwarmTotals {
+  int bots = 0;
+  int connected = 0;
+  int logged_in = 0;
+  int in_level = 0;
+  std::uint64_t messages_sent = 0, messages_received = 0;
+  std::uint64_t bytes_sent = 0, bytes_received = 0;
+  std::uint64_t tcp_movements = 0, udp_movements = 0;
+  std::uint64_t datagrams_sent = 0, datagrams_received = 0, datagrams_dropped = 0;
+  std::uint64_t chats_sent = 0, chats_seen = 0;
+  int connect_failures = 0;
+  /// Why the connects failed, and how many bots each reason stopped.
+  std::map<std::string, int> connect_failure_texts;
+  int disconnects = 0;
+  /// Disconnect texts and how many bots saw each.
+  std::map<std::string, int> disconnect_texts;
+};
+
+SwarmTotals Tally(const std::vector<std::unique_ptr<Bot>>& bots);
+/// The one-line status.
+std::string StatusLine(double seconds, const SwarmTotals& totals);
+/// The closing summary, several lines.
+std::string Summary(double seconds, const SwarmTotals& totals);
+
+}  // namespace tarvo::bot
