@@ -189,9 +189,4 @@ std::string ExpandParagraphMarks(std::string_view text) {
   return out;
 }
 
-std::string AddressToText(std::uint32_t a) {
-  return std::to_string(a & 0xFF) + "." + std::to_string((a >> 8) & 0xFF) + "." +
-         std::to_string((a >> 16) & 0xFF) + "." + std::to_string(a >> 24);
-}
-
 }  // namespace tarvo::protocol

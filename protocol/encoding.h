@@ -87,7 +87,4 @@ std::string ToParagraphMarks(std::string_view text);
 /// Every paragraph mark becomes a line feed.
 std::string ExpandParagraphMarks(std::string_view text);
 
-/// Dotted decimal form of a protocol address (first octet in the low byte).
-std::string AddressToText(std::uint32_t address);
-
 }  // namespace tarvo::protocol

@@ -68,7 +68,6 @@ TEST(EncodingTest, AddressKeepsTheFirstOctetInTheLowByte) {
   PutAddress(s, loopback);
   ASSERT_EQ(s.size(), 5u);
   EXPECT_EQ(DecodeAddress(s.data()), loopback);
-  EXPECT_EQ(AddressToText(loopback), "127.0.0.1");
   for (std::uint32_t v : {0u, 0xFFFFFFFFu, 0x80000000u, 0x12345678u}) {
     s.clear();
     PutAddress(s, v);
