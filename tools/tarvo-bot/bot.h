@@ -46,6 +46,8 @@ class Bot : public client::SessionHost, public client::ChatDisplay {
 
   /// Connects and queues the login; false when the connect failed.
   bool Connect();
+  /// Changes how the bot walks from the next tick on.
+  void SetWalk(WalkPattern walk) { options_.walk = walk; }
   /// One 50 ms step at `seconds` since the start: receive, walk, chat, report, send.
   void Tick(double seconds);
 
