@@ -81,6 +81,19 @@ Part CreatePart(engine::Scene& scene, const PartEntry& entry) {
   return part;
 }
 
+AvatarParts AssembleAvatar(engine::Scene& scene, const PartEntries& table) {
+  AvatarParts avatar;
+  avatar.frame = scene.CreateFrame();
+  avatar.anim_set = std::make_shared<engine::AnimationSet>();
+  for (int i = 0; i < kPartCount; ++i) {
+    avatar.parts[i] = CreatePart(scene, table[i]);
+    avatar.frame->AddChild(avatar.parts[i].frame);
+    avatar.anim_set->AddAnimation(avatar.parts[i].animation);
+  }
+  avatar.anim_set->SetTime(0);
+  return avatar;
+}
+
 void UpdateAnimState(bool jumping, bool moving, bool second_leg, int32_t& anim_state,
                      int32_t& anim_time) {
   if (jumping && anim_state != kAnimAirborne) {

@@ -69,6 +69,18 @@ struct Part {
 /// the frame with every key of the entry.
 Part CreatePart(engine::Scene& scene, const PartEntry& entry);
 
+/// An avatar's frames as first assembled: the avatar frame below the scene frame, the eight
+/// parts below it in part order, and the animation set posed at time 0.
+struct AvatarParts {
+  std::shared_ptr<engine::Frame> frame;
+  std::array<Part, kPartCount> parts;
+  std::shared_ptr<engine::AnimationSet> anim_set;
+};
+
+/// Creates the avatar frame below the scene frame, every part of `table` below it, and the
+/// animation set, posed at time 0.
+AvatarParts AssembleAvatar(engine::Scene& scene, const PartEntries& table);
+
 /// Animation states of an avatar.
 enum AnimState : int32_t { kAnimStanding = 0, kAnimWalking = 1, kAnimAirborne = 2 };
 

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QOpenGLWidget>
+#include <functional>
+#include <memory>
+
+#include "engine/scene/scene.h"
+
+namespace tarvo::engine::io {
+class Canvas;
+}
+
+namespace tarvo::engine::gl {
+
+class GlRenderer;
+
+/// The 3D view of the main window: draws its scene with OpenGL when the scene ticks, then the
+/// 2D overlays (chat text, logo) over it. 640 by 456 pixels unless resized.
+class View : public QOpenGLWidget, public Renderer {
+ public:
+  /// Size of the view in pixels.
+  static constexpr int kWidth = 640;
+  static constexpr int kHeight = 456;
+
+  explicit View(QWidget* parent = nullptr);
+  ~View() override;
+
+  /// The scene shown; the view attaches itself as its renderer. None shows the background.
+  void SetScene(Scene* scene);
+  /// Called once the GL context exists (each time it is made anew): build the scene here.
+  void SetInitializeHandler(std::function<void()> handler) { on_initialize_ = std::move(handler); }
+  /// Called before the GL context goes away: let go of the scene here.
+  void SetFinalizeHandler(std::function<void()> handler) { on_finalize_ = std::move(handler); }
+  /// Draws the overlays after the scene, on a canvas over the view.
+  void SetOverlayHandler(std::function<void(io::Canvas&)> handler) {
+    on_overlay_ = std::move(handler);
+  }
+  /// Whether the GL context exists and the renderer works.
+  bool Initialized() const { return initialized_; }
+
+  /// Schedules drawing of the scene (the tick's last step).
+  void Render(Scene& scene) override;
+
+ protected:
+  void initializeGL() override;
+  void paintGL() override;
+
+ private:
+  void Finalize();
+
+  Scene* scene_ = nullptr;
+  std::unique_ptr<GlRenderer> renderer_;
+  bool initialized_ = false;
+  std::function<void()> on_initialize_;
+  std::function<void()> on_finalize_;
+  std::function<void(io::Canvas&)> on_overlay_;
+};
+
+}  // namespace tarvo::engine::gl
