@@ -1,0 +1,97 @@
+#include "server/app/headless_loop.h"
+
+#include <spdlog/spdlog.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "server/core/server_frame.h"
+
+namespace tarvo::server {
+namespace {
+
+volatile std::sig_atomic_t g_stop_signal = 0;
+
+void OnStopSignal(int signal) { g_stop_signal = signal; }
+
+void InstallSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  // A client that vanishes mid-send must not end the server; sends report the error instead.
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+long ResidentKilobytes() {
+  long pages_total = 0;
+  long pages_resident = 0;
+  std::FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr) return 0;
+  if (std::fscanf(statm, "%ld %ld", &pages_total, &pages_resident) != 2) pages_resident = 0;
+  std::fclose(statm);
+  return pages_resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+class TickStats {
+ public:
+  explicit TickStats(int every) : every_(every) {
+    if (every_ > 0) samples_.reserve(static_cast<std::size_t>(every_));
+  }
+
+  void Add(std::int64_t cpu_us, std::size_t sessions) {
+    if (every_ <= 0) return;
+    samples_.push_back(cpu_us);
+    if (samples_.size() < static_cast<std::size_t>(every_)) return;
+    std::sort(samples_.begin(), samples_.end());
+    const auto at = [this](double q) {
+      const auto i = static_cast<std::size_t>(q * static_cast<double>(samples_.size() - 1) + 0.5);
+      return samples_[std::min(i, samples_.size() - 1)];
+    };
+    spdlog::info("tick stats: ticks={} median_us={} p99_us={} max_us={} sessions={} rss_kb={}",
+                 samples_.size(), at(0.5), at(0.99), samples_.back(), sessions,
+                 ResidentKilobytes());
+    samples_.clear();
+  }
+
+ private:
+  int every_;
+  std::vector<std::int64_t> samples_;
+};
+
+}  // namespace
+
+int RunHeadless(TServerFrame& server, int stats_every) {
+  InstallSignalHandlers();
+  using Clock = std::chrono::steady_clock;
+  const auto tick = std::chrono::milliseconds(kTickMilliseconds);
+  const auto save_tick = std::chrono::milliseconds(kSaveTickMilliseconds);
+  TickStats stats(stats_every);
+  auto next_tick = Clock::now();
+  auto next_save_tick = next_tick + save_tick;
+  while (g_stop_signal == 0) {
+    server.Timer2Timer();
+    stats.Add(server.last_tick_cpu_us(), server.player_sessions().size());
+    const auto now = Clock::now();
+    if (now >= next_save_tick) {
+      server.Timer1Timer();
+      next_save_tick += save_tick;
+      if (next_save_tick < now) next_save_tick = now + save_tick;
+    }
+    // A tick that ran long is not made up for by a burst of ticks.
+    next_tick = std::max(next_tick + tick, now);
+    std::this_thread::sleep_until(next_tick);
+  }
+  spdlog::info("{} received: shutting down", g_stop_signal == SIGINT ? "SIGINT" : "SIGTERM");
+  server.Shutdown();
+  spdlog::info("server stopped");
+  return 0;
+}
+
+}  // namespace tarvo::server

@@ -1,0 +1,156 @@
+// kserver: the game server. `--headless` runs it without windows, logging to stderr;
+// `--add-account` edits the accounts file without starting it.
+#include <spdlog/sinks/stdout_sinks.h>
+#include <spdlog/spdlog.h>
+
+#include <CLI/CLI.hpp>
+#include <clocale>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "server/accounts/account_list.h"
+#include "server/app/headless_loop.h"
+#include "server/app/log_observer.h"
+#include "server/core/server_config.h"
+#include "server/core/server_frame.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace tarvo::server;
+
+constexpr int kExitUsage = 2;
+
+fs::path ExecutableDirectory(const char* argv0) {
+  std::error_code error;
+  fs::path exe = fs::read_symlink("/proc/self/exe", error);
+  if (error) exe = fs::absolute(argv0, error);
+  return exe.parent_path();
+}
+
+void SetUpLog(bool verbose) {
+  auto logger = spdlog::stderr_logger_mt("kserver");
+  logger->set_pattern("%Y-%m-%d %H:%M:%S.%e [%l] %v");
+  logger->set_level(verbose ? spdlog::level::debug : spdlog::level::info);
+  logger->flush_on(spdlog::level::trace);
+  spdlog::set_default_logger(logger);
+}
+
+int AddAccount(const fs::path& directory, const std::vector<std::string>& name_password, int rights,
+               bool guest) {
+  NewAccount fields;
+  fields.name = name_password.at(0);
+  fields.password = name_password.at(1);
+  fields.rights = rights;
+  fields.load_only = guest;
+  const AddAccountResult result = AddAccountToFile(directory / kAccountsFileName, fields);
+  (result.ok ? std::cout : std::cerr) << result.message << "\n";
+  return result.ok ? 0 : 1;
+}
+
+int RunServer(const fs::path& directory, const std::optional<std::string>& port_option,
+              int stats_every) {
+  const std::string port_text =
+      port_option ? *port_option : ReadServerConfig(directory / kServerConfigFileName);
+  std::string port_error;
+  if (!ParsePortText(port_text, &port_error)) {
+    std::cerr << "kserver: '" << port_text << "' is not a valid port: " << port_error << "\n";
+    return kExitUsage;
+  }
+  LogObserver log;
+  TServerFrame server(directory, &log);
+  const StartResult started = server.StartServer(port_text);
+  if (!started.ok) {
+    spdlog::error("The server could not be started! {}", started.error);
+    return 1;
+  }
+  return RunHeadless(server, stats_every);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Numbers are read and written with "." whatever the environment says.
+  std::setlocale(LC_NUMERIC, "C");
+
+  CLI::App app{
+      "kserver: the Tarvo3D game server.\n\n"
+      "  kserver --headless [--dir DIR] [--port N]\n"
+      "      Runs the server without windows. Logs go to stderr, one line per event: start\n"
+      "      (port, host name, accounts, level files), logins, refusals, disconnects, saves,\n"
+      "      levels loaded or reloaded, refused over-long packets. SIGINT or SIGTERM shuts\n"
+      "      down: every account is refreshed and accounts.txt saved, every player is sent\n"
+      "      \"The server has been shut down.\", and the program exits with status 0.\n"
+      "  kserver --add-account NAME PASSWORD [--rights 0-3] [--guest] [--dir DIR]\n"
+      "      Appends an account to accounts.txt without starting the server (for instance the\n"
+      "      first administrator: --rights 3). A name and password pair that exists is refused.\n\n"
+      "The server directory holds accounts.txt, serverconfig.txt (the line serverport=N),\n"
+      "levels/ (level files and .gif pictures) and guilds/. The windowed mode (start dialog,\n"
+      "tray icon, operator windows) is not built yet: --headless is required to run the server.\n"
+      "Exit status: 0 after a clean shutdown, 1 when the server cannot start (\"The server could\n"
+      "not be started!\" and the reason) or an account cannot be added, 2 for a bad command line\n"
+      "or port text.",
+      "kserver"};
+  bool headless = false;
+  std::string directory_text;
+  std::optional<std::string> port;
+  std::vector<std::string> add_account;
+  int rights = 0;
+  bool guest = false;
+  int stats_every = 0;
+  bool verbose = false;
+
+  app.add_flag("--headless", headless, "Run without windows, logging to stderr");
+  app.add_option("--dir", directory_text,
+                 "Server directory (default: the directory of the kserver executable)");
+  app.add_option("--port", port,
+                 "TCP port, overriding serverconfig.txt; 0 lets the system choose (the log "
+                 "names the port bound)");
+  auto* add_option =
+      app.add_option("--add-account", add_account, "Append the account NAME PASSWORD and exit")
+          ->expected(2)
+          ->type_name("NAME PASSWORD");
+  app.add_option("--rights", rights,
+                 "With --add-account: 0 No rights, 1 Tarvoian Police, 2 Trusted Admin, "
+                 "3 Administrator (default 0)")
+      ->check(CLI::Range(0, 3))
+      ->needs(add_option);
+  app.add_flag("--guest", guest,
+               "With --add-account: a guest (load-only) account that any number of players may "
+               "use at once and play never changes")
+      ->needs(add_option);
+  app.add_option("--stats", stats_every,
+                 "With --headless: log the CPU time per tick (median, 99th percentile, maximum) "
+                 "and the resident memory every N ticks")
+      ->check(CLI::NonNegativeNumber);
+  app.add_flag("--verbose", verbose, "Also log accepted connections and session counts");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int status = app.exit(e);
+    return status == 0 ? 0 : kExitUsage;
+  }
+
+  const fs::path directory =
+      directory_text.empty() ? ExecutableDirectory(argv[0]) : fs::path(directory_text);
+  if (!add_account.empty()) {
+    if (headless || port) {
+      std::cerr << "kserver: --add-account does not start the server; leave out --headless and "
+                   "--port\n";
+      return kExitUsage;
+    }
+    return AddAccount(directory, add_account, rights, guest);
+  }
+  if (!headless) {
+    std::cerr << "kserver: the windowed mode (start dialog, tray icon and operator windows) is "
+                 "not built yet; run the server with --headless (see --help)\n";
+    return kExitUsage;
+  }
+  SetUpLog(verbose);
+  return RunServer(directory, port, stats_every);
+}

@@ -1,0 +1,373 @@
+#include "server/core/server_frame.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "net/address.h"
+#include "net/tcp_stream.h"
+#include "protocol/messages.h"
+#include "server/core/server_config.h"
+
+namespace tarvo::server {
+
+namespace msg = protocol::msg;
+
+namespace {
+
+std::int64_t ThreadCpuMicros() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+// How long the shutdown waits for goodbyes to leave and for clients to hang up.
+constexpr auto kGoodbyeFlushTime = std::chrono::milliseconds(2000);
+constexpr auto kGoodbyeCloseTime = std::chrono::milliseconds(1000);
+
+}  // namespace
+
+TServerFrame::TServerFrame(std::filesystem::path server_directory, ServerObserver* observer,
+                           RemoteControl* remote,
+                           std::optional<std::filesystem::path> current_directory)
+    : server_directory_(std::move(server_directory)),
+      observer_(observer ? observer : &default_observer_),
+      remote_(remote ? remote : &default_remote_),
+      files_(server_directory_, std::move(current_directory)),
+      levels_(files_) {
+  accounts_.SetObserver(this);
+  accounts_.SetStoredPropertiesSource(
+      [](const TServerPlayer& session) { return session.StoredPropertyText(); });
+}
+
+TServerFrame::~TServerFrame() {
+  CloseAll();
+  accounts_.SetObserver(nullptr);
+}
+
+std::filesystem::path TServerFrame::accounts_file() const {
+  return server_directory_ / kAccountsFileName;
+}
+
+StartResult TServerFrame::StartServer(std::string_view port_text) {
+  StartResult result;
+  std::string port_error;
+  const auto port = ParsePortText(port_text, &port_error);
+  if (!port) {
+    result.error = port_error;
+    return result;
+  }
+  auto listener = net::TcpListener::Listen(*port);
+  if (!listener) {
+    result.error = listener.error();
+    return result;
+  }
+  listener_ = std::move(listener.value());
+  port_ = listener_.LocalPort();
+  closed_ = false;
+
+  ServerStartInfo info;
+  info.port = port_;
+  info.port_text = std::string(port_text);
+  info.host_name = net::LocalHostName();
+  const AccountLoadResult loaded = accounts_.LoadAccounts(accounts_file());
+  info.accounts_loaded = loaded.accounts;
+  switch (loaded.status) {
+    case AccountLoadResult::Status::kLoaded:
+      if (loaded.skipped_lines > 0)
+        info.accounts_note = std::to_string(loaded.skipped_lines) + " line(s) skipped";
+      break;
+    case AccountLoadResult::Status::kMissing:
+      info.accounts_note = "no accounts file";
+      break;
+    case AccountLoadResult::Status::kUnreadable:
+      info.accounts_note = "accounts file unreadable: " + loaded.error;
+      break;
+  }
+  save_countdown_ = kSaveInterval;
+  info.level_files = files_.IndexLevelFiles();
+  observer_->ServerStarted(info);
+  result.ok = true;
+  result.port = port_;
+  return result;
+}
+
+void TServerFrame::Timer2Timer() {
+  if (closed_ || !listener_.IsOpen()) return;
+  const std::int64_t start = ThreadCpuMicros();
+  for (;;) {
+    net::AcceptResult accepted = listener_.Accept();
+    if (accepted.status != protocol::IoStatus::kOk || !accepted.stream) break;
+    AcceptSession(std::make_unique<net::TcpStream>(std::move(*accepted.stream)),
+                  accepted.peer_address);
+  }
+  const std::size_t before = player_sessions_.size();
+  ServiceList(player_sessions_, /*send_before_destroy=*/true);
+  if (player_sessions_.size() != before) UpdateSessionCount();
+  ServiceList(remote_sessions_, /*send_before_destroy=*/false);
+  last_tick_cpu_us_ = ThreadCpuMicros() - start;
+}
+
+void TServerFrame::ServiceList(std::vector<std::unique_ptr<TServerPlayer>>& list,
+                               bool send_before_destroy) {
+  for (std::size_t i = 0; i < list.size();) {
+    const std::size_t count = list.size();
+    TServerPlayer* session = list[i].get();
+    session->SendPending();
+    session->ReceivePending();
+    if (session->closing()) {
+      if (send_before_destroy) session->SendPending();
+      DestroySession(*session);
+    }
+    // A session taken out of the list leaves its place to the next one.
+    if (list.size() == count) ++i;
+  }
+}
+
+void TServerFrame::Timer1Timer() {
+  if (closed_) return;
+  if (--save_countdown_ <= 0) {
+    save_countdown_ = kSaveInterval;
+    SaveAccounts();
+  }
+}
+
+TServerPlayer* TServerFrame::AcceptSession(std::unique_ptr<protocol::ByteStream> stream,
+                                           std::uint32_t address) {
+  if (player_sessions_.size() >= static_cast<std::size_t>(kMaxPlayerSessions)) {
+    observer_->SessionRefusedFull(address);
+    return nullptr;  // the stream closes as it is freed
+  }
+  std::array<bool, kMaxPlayerSessions + 1> used{};
+  for (const auto& p : player_sessions_) {
+    if (p->id() >= 1 && p->id() <= kMaxPlayerSessions)
+      used[static_cast<std::size_t>(p->id())] = true;
+  }
+  int id = 1;
+  while (id <= kMaxPlayerSessions && used[static_cast<std::size_t>(id)]) ++id;
+  auto session = std::make_unique<TServerPlayer>(*this, std::move(stream), id, address);
+  TServerPlayer* added = session.get();
+  player_sessions_.push_back(std::move(session));
+  UpdateSessionCount();
+  added->QueueMessage(msg::kConnectionAccepted, protocol::BuildConnectionAccepted());
+  observer_->SessionAccepted(*added);
+  return added;
+}
+
+void TServerFrame::UpdateSessionCount() {
+  observer_->SessionCountChanged(static_cast<int>(player_sessions_.size()));
+}
+
+std::unique_ptr<TServerPlayer> TServerFrame::RemoveSession(TServerPlayer& session) {
+  const auto take = [&session](std::vector<std::unique_ptr<TServerPlayer>>& list) {
+    std::unique_ptr<TServerPlayer> owned;
+    const auto it = std::find_if(list.begin(), list.end(),
+                                 [&session](const auto& p) { return p.get() == &session; });
+    if (it != list.end()) {
+      owned = std::move(*it);
+      list.erase(it);
+    }
+    return owned;
+  };
+  std::unique_ptr<TServerPlayer> owned = take(remote_sessions_);
+  if (owned) return owned;
+  owned = take(player_sessions_);
+  if (!owned) return owned;
+
+  if (TServerAccount* account = session.account()) {
+    accounts_.RefreshStoredProperties(*account);
+    if (account->Session == &session) accounts_.SetSession(*account, nullptr);
+    session.ReleaseAccount();
+    observer_->AccountViewChanged(*account);
+  }
+  if (TServerLevel* level = session.level()) {
+    auto& players = level->players();
+    if (players.size() > 1 && players.front() == &session)
+      players[1]->QueueMessage(msg::kFirstInLevel, {});
+    level->RemovePlayer(&session);
+    session.level_ = nullptr;
+  }
+  // Its marks must never be taken for a later session.
+  levels_.UnmarkSerial(session.serial());
+  std::string removed = protocol::BuildPlayerEntries(session.id(), {});
+  protocol::PutPlayerRemoved(removed);
+  for (const auto& p : player_sessions_) {
+    p->DropChangeRecord(&session);
+    if (session.is_playing() && p->is_playing()) p->QueueMessage(msg::kOtherPlayer, removed);
+  }
+  session.change_records_.clear();
+  if (HasRemoteSessions())
+    NotifyRemoteSessions(msg::kPlayerLeft, protocol::BuildPlayerId(session.id()));
+  if (session.is_playing()) observer_->PlayerListChanged();
+  return owned;
+}
+
+void TServerFrame::DestroySession(TServerPlayer& session) {
+  if (session.servicing()) {
+    session.MarkClosing("ended while handling its own messages");
+    return;
+  }
+  session.CloseSocket();
+  observer_->SessionClosed(session, session.close_reason().empty() ? std::string_view("closed")
+                                                                   : session.close_reason());
+  std::unique_ptr<TServerPlayer> owned = RemoveSession(session);
+}
+
+void TServerFrame::MoveToRemoteSessions(TServerPlayer& session) {
+  std::unique_ptr<TServerPlayer> owned = RemoveSession(session);
+  if (owned) remote_sessions_.push_back(std::move(owned));
+}
+
+TServerLevel* TServerFrame::FindLevel(std::string_view name) {
+  bool loaded = false;
+  TServerLevel* level = levels_.FindLevel(name, &loaded);
+  if (loaded) observer_->LevelLoaded(*level, /*reload=*/false);
+  if (level == nullptr) observer_->LevelNotFound(name);
+  return level;
+}
+
+void TServerFrame::ReloadLevels(std::span<const std::string> names) {
+  for (const std::string& name : names) {
+    TServerLevel* level = levels_.FindCached(name);
+    if (level == nullptr) continue;
+    if (level->players().empty()) {
+      observer_->LevelDropped(name);
+      levels_.Remove(level);
+      continue;
+    }
+    const std::vector<TServerPlayer*> players = level->players();
+    for (TServerPlayer* p : players) p->LeaveLevel();
+    level->ClearCopyMarks();
+    if (level->Load()) {
+      observer_->LevelLoaded(*level, /*reload=*/true);
+    } else {
+      observer_->Note("level \"" + name + "\" has no file any more; its players stay outside");
+    }
+    const std::string path = level->path();
+    for (TServerPlayer* p : players) p->EnterLevel(path);
+  }
+}
+
+TServerPlayer* TServerFrame::FindPlayer(int id) const {
+  for (const auto& p : player_sessions_) {
+    if (p->id() == id) return p.get();
+  }
+  return nullptr;
+}
+
+bool TServerFrame::DisconnectPlayer(int id) {
+  TServerPlayer* session = FindPlayer(id);
+  if (session == nullptr) return false;
+  session->Disconnect(kDisconnectedByAdmin);
+  return true;
+}
+
+void TServerFrame::SendAdminMessage(TServerPlayer& session, std::string_view text) {
+  session.QueueMessage(msg::kAdminMessage, text);
+}
+
+void TServerFrame::SendAdminMessageToAll(std::string_view text) {
+  for (const auto& p : player_sessions_) p->QueueMessage(msg::kAdminMessage, text);
+}
+
+void TServerFrame::ApplyAccount(TServerAccount& account) {
+  if (account.Session != nullptr) account.Session->ApplyAccount(account);
+}
+
+AccountSaveResult TServerFrame::SaveAccounts() {
+  AccountSaveResult result = accounts_.SaveAccounts(accounts_file());
+  observer_->AccountsSaved(result);
+  return result;
+}
+
+void TServerFrame::Shutdown() {
+  if (closed_) return;
+  accounts_.RefreshAllStoredProperties();
+  SaveAccounts();
+  CloseAll();
+}
+
+void TServerFrame::CloseAll() {
+  if (closed_) return;
+  closed_ = true;
+  const bool was_running = listener_.IsOpen();
+  listener_.Close();
+  for (const auto& p : player_sessions_) {
+    p->QueueMessage(msg::kDisconnectReason, kServerShutDown);
+    p->connection().SendPending();
+  }
+  // The goodbye must reach the sockets: keep offering what they did not take at once, for a
+  // bounded time so that a client that reads nothing cannot hold the shutdown.
+  const auto pending = [this] {
+    return std::any_of(player_sessions_.begin(), player_sessions_.end(), [](const auto& p) {
+      return p->is_connected() && p->connection().output_queue_size() > 0;
+    });
+  };
+  auto deadline = std::chrono::steady_clock::now() + kGoodbyeFlushTime;
+  while (pending() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (const auto& p : player_sessions_) {
+      const auto status = p->connection().SendPending();
+      if (status == protocol::SendStatus::kError || status == protocol::SendStatus::kOverflow)
+        p->connection().Clear();
+    }
+  }
+  // Half-close, then read until the client hangs up: closing with unread input would reset the
+  // connection and could destroy the goodbye before the client reads it.
+  std::vector<net::TcpStream*> open;
+  for (const auto& p : player_sessions_) {
+    if (auto* tcp = dynamic_cast<net::TcpStream*>(p->stream()); tcp && tcp->IsOpen()) {
+      ::shutdown(tcp->fd(), SHUT_WR);
+      open.push_back(tcp);
+    }
+  }
+  deadline = std::chrono::steady_clock::now() + kGoodbyeCloseTime;
+  std::uint8_t scratch[4096];
+  while (!open.empty() && std::chrono::steady_clock::now() < deadline) {
+    std::erase_if(open, [&scratch](net::TcpStream* tcp) {
+      for (;;) {
+        const protocol::IoResult r = tcp->Receive(scratch, sizeof scratch);
+        if (r.status == protocol::IoStatus::kWouldBlock) return false;
+        if (r.status != protocol::IoStatus::kOk || r.bytes == 0) return true;
+      }
+    });
+    if (!open.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (was_running && !player_sessions_.empty())
+    observer_->Note("sent the shutdown notice to " + std::to_string(player_sessions_.size()) +
+                    " player(s)");
+  for (const auto& p : player_sessions_) p->CloseSocket();
+  for (const auto& p : remote_sessions_) p->CloseSocket();
+  levels_.Clear();
+}
+
+void TServerFrame::NotifyRemoteSessions(int id, std::string_view payload) {
+  for (const auto& session : remote_sessions_) session->QueueMessage(id, payload);
+}
+
+void TServerFrame::AccountAdded(const TServerAccount& account) {
+  if (HasRemoteSessions()) NotifyRemoteSessions(msg::kAccountEntry, AccountSummary(account));
+}
+
+void TServerFrame::AccountRemoved(const TServerAccount& account) {
+  if (account.Session != nullptr) account.Session->ReleaseAccount();
+  if (HasRemoteSessions()) NotifyRemoteSessions(msg::kAccountRemoved, EncodeAccountId(account));
+}
+
+void TServerFrame::AccountChanged(const TServerAccount& account, bool status_changed,
+                                  bool name_changed) {
+  if (!HasRemoteSessions()) return;
+  if (status_changed) {
+    std::string payload = EncodeAccountId(account);
+    payload.push_back(AccountStatusChar(account));
+    NotifyRemoteSessions(msg::kAccountStatus, payload);
+  }
+  if (name_changed)
+    NotifyRemoteSessions(msg::kAccountName, EncodeAccountId(account) + account.Name);
+}
+
+}  // namespace tarvo::server

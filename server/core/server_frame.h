@@ -1,0 +1,160 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/tcp_listener.h"
+#include "server/accounts/account_list.h"
+#include "server/core/file_store.h"
+#include "server/core/remote_control.h"
+#include "server/core/server_level.h"
+#include "server/core/server_observer.h"
+#include "server/core/server_player.h"
+
+namespace tarvo::server {
+
+/// Most player sessions at once; ids run from 1 to this.
+inline constexpr int kMaxPlayerSessions = 200;
+/// Seconds between two saves of the accounts file.
+inline constexpr int kSaveInterval = 300;
+/// Level a new player enters.
+inline constexpr std::string_view kDefaultStartLevel = "startlevel.x";
+/// Interval of the session tick and of the save countdown tick.
+inline constexpr int kTickMilliseconds = 50;
+inline constexpr int kSaveTickMilliseconds = 1000;
+
+/// What `StartServer` did.
+struct StartResult {
+  bool ok = false;
+  std::uint16_t port = 0;  ///< the port bound
+  std::string error;       ///< why the server could not be started
+};
+
+/// The server: the listening socket, the player and remote-control sessions, the level cache,
+/// the accounts and the file store, driven by two ticks (`Timer2Timer` every 50 ms,
+/// `Timer1Timer` every second) on one thread. Windows and logs learn of changes through the
+/// `ServerObserver`; remote control plugs in as a `RemoteControl`.
+class TServerFrame final : public AccountObserver {
+ public:
+  /// `server_directory` holds accounts.txt, serverconfig.txt, levels/ and guilds/. Without
+  /// `current_directory` the process's current directory is searched first for level files.
+  explicit TServerFrame(std::filesystem::path server_directory, ServerObserver* observer = nullptr,
+                        RemoteControl* remote = nullptr,
+                        std::optional<std::filesystem::path> current_directory = std::nullopt);
+  /// Closes every connection (the goodbye of the shutdown path, without the save).
+  ~TServerFrame() override;
+  TServerFrame(const TServerFrame&) = delete;
+  TServerFrame& operator=(const TServerFrame&) = delete;
+
+  /// Opens the listening socket on the port the text names ("0": the system chooses), loads the
+  /// accounts and indexes the level files.
+  StartResult StartServer(std::string_view port_text);
+  bool running() const { return listener_.IsOpen(); }
+  /// The port the listener is bound to.
+  std::uint16_t port() const { return port_; }
+
+  /// The 50 ms tick: accepts connections, then services every session in list order.
+  void Timer2Timer();
+  /// The one-second tick: counts down to the next save of the accounts file.
+  void Timer1Timer();
+
+  /// Creates a player session for an accepted connection, or closes it when 200 exist.
+  TServerPlayer* AcceptSession(std::unique_ptr<protocol::ByteStream> stream, std::uint32_t address);
+  /// Tells the observer the number of player sessions.
+  void UpdateSessionCount();
+  /// Takes a session out of the lists, its account and its level, and tells the others. Returns
+  /// the session's ownership (empty when it was in no list).
+  std::unique_ptr<TServerPlayer> RemoveSession(TServerPlayer& session);
+  /// Closes the session's connection, removes it and frees it. A session that is handling its
+  /// own messages is only marked closing, so the tick ends it after its step.
+  void DestroySession(TServerPlayer& session);
+  /// Moves a session from the player sessions to the remote-control sessions (a remote-control
+  /// login); the departure is told to the others as for any player.
+  void MoveToRemoteSessions(TServerPlayer& session);
+
+  /// The cached level for a name, loading it when needed; nullptr when there is no such file.
+  TServerLevel* FindLevel(std::string_view name);
+  /// Rereads the named cached levels (lower-case names only) and sends them again to their
+  /// players; a named level without players is dropped from the cache.
+  void ReloadLevels(std::span<const std::string> names);
+
+  // ---- What the windows call ----
+
+  /// The first player session with this id, or nullptr.
+  TServerPlayer* FindPlayer(int id) const;
+  /// Disconnects a player with "The server administrator has disconnected you.".
+  bool DisconnectPlayer(int id);
+  /// Queues message 8 with `text` to one player session.
+  void SendAdminMessage(TServerPlayer& session, std::string_view text);
+  /// Queues message 8 with `text` to every player session.
+  void SendAdminMessageToAll(std::string_view text);
+  /// Pushes an edited account to its connected player, if any.
+  void ApplyAccount(TServerAccount& account);
+  /// The tray's Shutdown: refreshes every account, saves the accounts file, sends every player
+  /// "The server has been shut down." and closes every connection.
+  void Shutdown();
+  /// Writes the accounts file now.
+  AccountSaveResult SaveAccounts();
+
+  /// Queues a notice to every remote-control session: the one exit of messages 50 to 59.
+  void NotifyRemoteSessions(int id, std::string_view payload);
+  /// Whether any remote-control session exists (notices are then worth building).
+  bool HasRemoteSessions() const { return !remote_sessions_.empty(); }
+
+  // ---- State ----
+
+  const std::vector<std::unique_ptr<TServerPlayer>>& player_sessions() const {
+    return player_sessions_;
+  }
+  const std::vector<std::unique_ptr<TServerPlayer>>& remote_sessions() const {
+    return remote_sessions_;
+  }
+  AccountList& accounts() { return accounts_; }
+  FileStore& files() { return files_; }
+  LevelCache& levels() { return levels_; }
+  ServerObserver& observer() { return *observer_; }
+  RemoteControl& remote_control() { return *remote_; }
+  const std::filesystem::path& server_directory() const { return server_directory_; }
+  std::filesystem::path accounts_file() const;
+  int save_countdown() const { return save_countdown_; }
+  /// A serial number for a new session; never repeats.
+  std::uint64_t NextSerial() { return next_serial_++; }
+  /// CPU time the last `Timer2Timer` took on this thread, in microseconds.
+  std::int64_t last_tick_cpu_us() const { return last_tick_cpu_us_; }
+
+ private:
+  // AccountObserver: the account notices to remote-control sessions.
+  void AccountAdded(const TServerAccount& account) override;
+  void AccountRemoved(const TServerAccount& account) override;
+  void AccountChanged(const TServerAccount& account, bool status_changed,
+                      bool name_changed) override;
+
+  void ServiceList(std::vector<std::unique_ptr<TServerPlayer>>& list, bool send_before_destroy);
+  // The destruction steps: goodbye to every player, every socket closed, the cache freed.
+  void CloseAll();
+
+  std::filesystem::path server_directory_;
+  ServerObserver default_observer_;
+  RemoteControl default_remote_;
+  ServerObserver* observer_;
+  RemoteControl* remote_;
+  AccountList accounts_;
+  FileStore files_;
+  LevelCache levels_;
+  net::TcpListener listener_;
+  std::uint16_t port_ = 0;
+  std::vector<std::unique_ptr<TServerPlayer>> player_sessions_;
+  std::vector<std::unique_ptr<TServerPlayer>> remote_sessions_;
+  int save_countdown_ = kSaveInterval;
+  std::uint64_t next_serial_ = 1;
+  std::int64_t last_tick_cpu_us_ = 0;
+  bool closed_ = false;
+};
+
+}  // namespace tarvo::server

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "server/accounts/account_list.h"
+
+namespace tarvo::server {
+
+class TServerLevel;
+class TServerPlayer;
+
+/// What the server reports once its socket is up.
+struct ServerStartInfo {
+  std::uint16_t port = 0;       ///< the port actually bound (the system's choice for "0")
+  std::string port_text;        ///< the port text as given
+  std::string host_name;        ///< this machine's name
+  int accounts_loaded = 0;      ///< accounts read from the accounts file
+  std::string accounts_note;    ///< why none were read (missing, unreadable), or empty
+  std::size_t level_files = 0;  ///< files indexed below the levels directory
+};
+
+/// Told by the server core of everything a window or a log shows. Every call happens on the
+/// server's one thread; the default does nothing, so an implementation picks what it needs.
+class ServerObserver {
+ public:
+  virtual ~ServerObserver() = default;
+
+  /// The listening socket is up, the accounts are loaded and the level files indexed.
+  virtual void ServerStarted(const ServerStartInfo& /*info*/) {}
+  /// The number of player sessions shown changed (remote-control sessions are not counted).
+  virtual void SessionCountChanged(int /*count*/) {}
+  /// An account's place or state in the accounts view may have changed (bound or released).
+  virtual void AccountViewChanged(const TServerAccount& /*account*/) {}
+  /// The player list changed: a login, a departure or a level change.
+  virtual void PlayerListChanged() {}
+
+  /// A connection was accepted and got a player id.
+  virtual void SessionAccepted(const TServerPlayer& /*session*/) {}
+  /// A connection was refused because every player id is taken.
+  virtual void SessionRefusedFull(std::uint32_t /*address*/) {}
+  /// A player logged in.
+  virtual void PlayerLoggedIn(const TServerPlayer& /*session*/) {}
+  /// A login was refused; `reason` is the text sent to the client, or a description when no
+  /// text is sent.
+  virtual void LoginRefused(const TServerPlayer& /*session*/, std::string_view /*reason*/) {}
+  /// A session is being destroyed; `why` says what ended it.
+  virtual void SessionClosed(const TServerPlayer& /*session*/, std::string_view /*why*/) {}
+  /// A batch could not be framed (its compressed size exceeds the 16-bit packet length).
+  virtual void PacketRefused(const TServerPlayer& /*session*/, std::size_t /*batch_size*/,
+                             std::size_t /*compressed_size*/) {}
+  /// The accounts file was written (or not: see `result.ok`).
+  virtual void AccountsSaved(const AccountSaveResult& /*result*/) {}
+  /// A level was read from disk into the cache (`reload`: read again by a reload).
+  virtual void LevelLoaded(const TServerLevel& /*level*/, bool /*reload*/) {}
+  /// A level name that names no file was asked for.
+  virtual void LevelNotFound(std::string_view /*name*/) {}
+  /// A cached level without players was dropped by a reload.
+  virtual void LevelDropped(std::string_view /*name*/) {}
+  /// Anything else worth a line in a log.
+  virtual void Note(std::string_view /*text*/) {}
+};
+
+}  // namespace tarvo::server

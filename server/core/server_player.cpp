@@ -1,0 +1,213 @@
+#include "server/core/server_player.h"
+
+#include "net/tcp_stream.h"
+#include "protocol/encoding.h"
+#include "protocol/messages.h"
+#include "server/accounts/atomic_file.h"
+#include "server/core/server_frame.h"
+
+namespace tarvo::server {
+
+namespace msg = protocol::msg;
+
+TServerPlayer::TServerPlayer(TServerFrame& server, std::unique_ptr<protocol::ByteStream> stream,
+                             int id, std::uint32_t address)
+    : server_(server),
+      serial_(server.NextSerial()),
+      stream_(std::move(stream)),
+      connection_(stream_.get(), splitter_, /*refuse_line_feeds=*/false),
+      values_(id, address) {
+  connection_.set_observer(this);
+}
+
+std::unique_ptr<TServerPlayer> TServerPlayer::Temporary(TServerFrame& server) {
+  return std::make_unique<TServerPlayer>(server, nullptr, 0, 0);
+}
+
+TServerPlayer::~TServerPlayer() = default;
+
+std::uint32_t TServerPlayer::address() const {
+  return static_cast<std::uint32_t>(
+      static_cast<std::int64_t>(values_.Number(protocol::kPropAddress)));
+}
+
+// ---- Framing ----
+
+void TServerPlayer::QueueMessage(int id, std::string_view payload) {
+  if (!is_connected()) return;
+  if (connection_.QueueMessage(id, payload) == protocol::QueueStatus::kOverflow)
+    MarkClosing("output queue overflow");
+}
+
+void TServerPlayer::QueueLongMessage(int id, std::string_view payload) {
+  if (!is_connected()) return;
+  if (connection_.QueueLongMessage(id, payload) == protocol::QueueStatus::kOverflow)
+    MarkClosing("output queue overflow");
+}
+
+void TServerPlayer::SendPending() {
+  if (!is_connected()) return;
+  switch (connection_.SendPending()) {
+    case protocol::SendStatus::kDone:
+    case protocol::SendStatus::kWouldBlock:
+      break;
+    case protocol::SendStatus::kZeroAccepted:
+      MarkClosing("the connection accepted nothing");
+      break;
+    case protocol::SendStatus::kError:
+      MarkClosing("send failed");
+      break;
+    case protocol::SendStatus::kOverflow:
+      MarkClosing("output queue overflow");
+      break;
+  }
+}
+
+void TServerPlayer::ReceivePending() {
+  if (!is_connected()) return;
+  servicing_ = true;
+  const protocol::ReceiveStatus status = connection_.ReceivePending(*this);
+  servicing_ = false;
+  switch (status) {
+    case protocol::ReceiveStatus::kDrained:
+    case protocol::ReceiveStatus::kBusy:
+      break;
+    case protocol::ReceiveStatus::kClosed:
+      MarkClosing("connection closed by the client");
+      break;
+    case protocol::ReceiveStatus::kError:
+      MarkClosing("connection failed");
+      break;
+    case protocol::ReceiveStatus::kDecompressError:
+      // Nothing after a packet that does not decompress can be trusted to be framed right.
+      MarkClosing("a packet did not decompress");
+      break;
+  }
+}
+
+void TServerPlayer::OnOutputOverflow() { MarkClosing("output queue overflow"); }
+
+void TServerPlayer::OnBatchRefused(std::size_t batch_size, std::size_t compressed_size) {
+  server_.observer().PacketRefused(*this, batch_size, compressed_size);
+}
+
+// ---- Session ----
+
+void TServerPlayer::MarkClosing(std::string_view why) {
+  if (!closing_) close_reason_ = std::string(why);
+  closing_ = true;
+}
+
+void TServerPlayer::CloseSocket() {
+  if (auto* tcp = dynamic_cast<net::TcpStream*>(stream_.get())) tcp->Close();
+}
+
+void TServerPlayer::HandleMessage(std::string_view raw) {
+  if (awaiting_login_) {
+    HandleLogin(raw);
+    return;
+  }
+  const auto message = protocol::SplitMessage(raw);
+  if (!message) return;
+  if (message->id == msg::kProperties) {
+    ApplyProperties(message->payload);
+  } else if (message->id == msg::kFileRequest) {
+    HandleFileRequest(message->payload);
+  } else if (RemoteControl::IsCommand(message->id)) {
+    server_.remote_control().HandleCommand(server_, *this, message->id, message->payload);
+  }
+}
+
+void TServerPlayer::Refuse(std::string_view text) {
+  QueueMessage(msg::kDisconnectReason, text);
+  MarkClosing(std::string("login refused: ") + std::string(text));
+  server_.observer().LoginRefused(*this, text);
+}
+
+void TServerPlayer::HandleLogin(std::string_view raw) {
+  if (raw.size() < 9) {
+    MarkClosing("login message too short");
+    server_.observer().LoginRefused(*this, "login message too short (no reason sent)");
+    return;
+  }
+  awaiting_login_ = false;
+  const int kind = static_cast<unsigned char>(raw[0]) - 32;
+  const auto login = protocol::ParseLogin(raw.substr(1));
+  if (!login) {
+    MarkClosing("malformed login");
+    server_.observer().LoginRefused(*this, "malformed login (no reason sent)");
+    return;
+  }
+  TServerAccount* account = server_.accounts().FindAccount(login->account, login->password);
+  version_ = login->version == protocol::kVersionOld       ? 1
+             : login->version == protocol::kVersionCurrent ? 2
+                                                           : 0;
+  if (kind == msg::kRemoteLogin) {
+    server_.remote_control().HandleLogin(server_, *this, *login, account, version_);
+    return;
+  }
+  if (kind != msg::kPlayerLogin) return;  // stays connected, not logged in
+  account_name_ = std::string(login->account);
+  if (version_ < 2) return Refuse(kRefusedOldVersion);
+  if (account == nullptr) return Refuse(kRefusedUnknown);
+  if (account->Blocked) return Refuse(kRefusedBlocked);
+  if (account->Session != nullptr) return Refuse(kRefusedInUse);
+
+  // Logged in.
+  playing_ = true;
+  rights_ = account->Rights;
+  ApplyProperties(account->Properties);
+  if (!account->LoadOnly) {
+    account_ = account;
+    server_.accounts().SetSession(*account, this);
+    server_.observer().AccountViewChanged(*account);
+  }
+  {
+    std::string own;
+    for (int i = 0; i <= protocol::kPropAnimationTime; ++i) own += EncodeEntry(i);
+    QueueMessage(msg::kOwnProperties, own);
+  }
+  const std::string all = protocol::EncodeAllEntries(values_);
+  const std::string mine = protocol::BuildPlayerEntries(id(), all);
+  ForOtherPlayers([&](TServerPlayer& p) {
+    QueueMessage(msg::kOtherPlayer,
+                 protocol::BuildPlayerEntries(p.id(), protocol::EncodeAllEntries(p.values_)));
+    p.ChangeRecordFor(*this);
+    p.QueueMessage(msg::kOtherPlayer, mine);
+    ChangeRecordFor(p);
+  });
+  server_.observer().PlayerLoggedIn(*this);
+  EnterLevel(values_.Text(protocol::kPropLevelName));
+  if (server_.HasRemoteSessions()) {
+    std::string entries;
+    protocol::PutEntry(entries, protocol::kPropLevelName, values_);
+    server_.NotifyRemoteSessions(msg::kPlayerEntry,
+                                 protocol::BuildPlayerEntry(id(), account_name_, entries));
+  }
+  server_.observer().PlayerListChanged();
+}
+
+void TServerPlayer::HandleFileRequest(std::string_view name) {
+  const std::string file_name = std::string(name) + ".gif";
+  FileStore& files = server_.files();
+  std::string data;
+  std::string path;
+  if (files.FileIsKnown(file_name)) path = files.LocateFile(file_name);
+  if (path.empty() || !ReadWholeFile(path, data) || data.size() > kMaxFileRequestSize) {
+    QueueMessage(msg::kFileNotAvailable, name);
+    return;
+  }
+  QueueLongMessage(msg::kFile, protocol::BuildFile(name, data));
+}
+
+void TServerPlayer::Disconnect(std::string_view reason) {
+  TServerFrame& server = server_;  // `this` may be gone below
+  QueueMessage(msg::kDisconnectReason, reason);
+  SendPending();
+  MarkClosing(std::string("disconnected: ") + std::string(reason));
+  // A session handling its own messages ends at the end of its step in the tick instead.
+  if (!servicing_) server.DestroySession(*this);
+  server.UpdateSessionCount();
+}
+
+}  // namespace tarvo::server

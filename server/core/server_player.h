@@ -1,0 +1,173 @@
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/framing.h"
+#include "protocol/properties.h"
+
+namespace tarvo::server {
+
+class TServerFrame;
+class TServerLevel;
+class TServerPlayer;
+struct TServerAccount;
+
+/// Which of a player's properties changed while another player (the observer) was elsewhere;
+/// owned by the player whose changes it tracks. Created with every flag clear.
+struct TServerPlayerModify {
+  TServerPlayer* observer = nullptr;
+  std::bitset<protocol::kPropertyCount> changed;
+};
+
+/// Texts a player may receive in message 5.
+inline constexpr std::string_view kRefusedOldVersion =
+    "You need at least Tarvo3D beta2 to play on this server.";
+inline constexpr std::string_view kRefusedBlocked = "The account has been disabled by an admin.";
+inline constexpr std::string_view kRefusedInUse = "The account is already in use.";
+inline constexpr std::string_view kRefusedUnknown =
+    "An account with the name and password you typed in doesn't exist.";
+inline constexpr std::string_view kDisconnectedByAdmin =
+    "The server administrator has disconnected you.";
+inline constexpr std::string_view kServerShutDown = "The server has been shut down.";
+
+/// Largest picture a file request sends, in bytes.
+inline constexpr std::size_t kMaxFileRequestSize = 64499;
+
+/// The server's object for one TCP connection: its framing, login, the 18 player properties,
+/// the account it is bound to, its level and the change records it owes other players. A
+/// temporary session (no connection, id 0) decodes and encodes property texts and never relays.
+class TServerPlayer final : public protocol::MessageSink, public protocol::FramingObserver {
+ public:
+  /// A session for an accepted connection with player id `id` and peer address `address`.
+  TServerPlayer(TServerFrame& server, std::unique_ptr<protocol::ByteStream> stream, int id,
+                std::uint32_t address);
+  /// A temporary session: no connection, id 0, never listed.
+  static std::unique_ptr<TServerPlayer> Temporary(TServerFrame& server);
+  ~TServerPlayer() override;
+  TServerPlayer(const TServerPlayer&) = delete;
+  TServerPlayer& operator=(const TServerPlayer&) = delete;
+
+  // ---- Framing ----
+
+  /// Appends a message to the outgoing batch; an overflowing output queue marks the session
+  /// closing.
+  void QueueMessage(int id, std::string_view payload);
+  /// Queues message 100 and then this message, which may hold any byte.
+  void QueueLongMessage(int id, std::string_view payload);
+  /// Hands the output to the socket; a failed send, or one that accepts nothing, marks closing.
+  void SendPending();
+  /// Reads and handles everything received; a closed or failed connection, or a packet that
+  /// does not decompress, marks closing.
+  void ReceivePending();
+
+  // ---- Session ----
+
+  /// Dispatch of one received message (id byte and payload).
+  void HandleMessage(std::string_view raw);
+  /// The first message of the connection.
+  void HandleLogin(std::string_view raw);
+  /// Queues message 5 with `reason`, hands the output over and ends the session (at once, or at
+  /// the end of its step when it is handling its own messages), then refreshes the count.
+  void Disconnect(std::string_view reason);
+  /// Marks the session for destruction at the end of its step in the tick.
+  void MarkClosing(std::string_view why);
+  /// Closes the connection (destruction and shutdown).
+  void CloseSocket();
+
+  // ---- Properties, relay and levels ----
+
+  /// Decodes, stores and relays a property message.
+  void ApplyProperties(std::string_view entries);
+  /// The value of property `index` in its encoding, without the code byte.
+  std::string EncodeProperty(int index) const;
+  /// The entry (code byte and value) of property `index`.
+  std::string EncodeEntry(int index) const;
+  /// Moves the player into the level of that name (leaving its current one first).
+  void EnterLevel(std::string_view name);
+  /// Takes the player out of its level.
+  void LeaveLevel();
+  /// The entries of this player that `observer` is owed.
+  std::string ChangesFor(const TServerPlayer& observer) const;
+  /// This player's change record for `observer`, created when missing.
+  TServerPlayerModify& ChangeRecordFor(TServerPlayer& observer);
+  /// Deletes this player's change record for `observer`.
+  void DropChangeRecord(const TServerPlayer* observer);
+  /// Whether a change record for `observer` exists.
+  const TServerPlayerModify* FindChangeRecord(const TServerPlayer* observer) const;
+  /// Pushes an edited account to this connected player.
+  void ApplyAccount(TServerAccount& account);
+  /// The account's stored property text built from this session's values.
+  std::string StoredPropertyText() const;
+
+  // ---- State ----
+
+  int id() const { return static_cast<int>(values_.Number(protocol::kPropPlayerId)); }
+  /// A number no other session of this process had or will have.
+  std::uint64_t serial() const { return serial_; }
+  std::uint32_t address() const;
+  int udp_port() const { return static_cast<int>(values_.Number(protocol::kPropUdpPort)); }
+  const protocol::PropertySet& values() const { return values_; }
+  int rights() const { return rights_; }
+  void set_rights(int rights) { rights_ = rights; }
+  TServerLevel* level() const { return level_; }
+  TServerAccount* account() const { return account_; }
+  /// Drops the link to the account (the account's own link is the caller's).
+  void ReleaseAccount() { account_ = nullptr; }
+  const std::string& account_name() const { return account_name_; }
+  int version() const { return version_; }
+  bool awaiting_login() const { return awaiting_login_; }
+  /// Logged in as a player (not refused, not remote control, not a different first message).
+  bool is_playing() const { return playing_; }
+  bool closing() const { return closing_; }
+  const std::string& close_reason() const { return close_reason_; }
+  bool is_connected() const { return stream_ != nullptr; }
+  bool servicing() const { return servicing_; }
+  const std::vector<TServerPlayerModify>& change_records() const { return change_records_; }
+  protocol::PacketConnection& connection() { return connection_; }
+  const protocol::PacketConnection& connection() const { return connection_; }
+  /// The socket, for the shutdown path; nullptr for a temporary session.
+  protocol::ByteStream* stream() { return stream_.get(); }
+
+ private:
+  // protocol::MessageSink
+  void OnMessage(std::string_view raw) override { HandleMessage(raw); }
+  // protocol::FramingObserver
+  void OnOutputOverflow() override;
+  void OnBatchRefused(std::size_t batch_size, std::size_t compressed_size) override;
+
+  void Refuse(std::string_view text);
+  void HandleFileRequest(std::string_view name);
+  // The nickname rule: drops a guild tag the guild file does not grant; returns the entry.
+  std::string CheckNickname(std::string_view received);
+  // Every logged-in player session other than this one.
+  void ForOtherPlayers(const std::function<void(TServerPlayer&)>& f);
+
+  TServerFrame& server_;
+  std::uint64_t serial_;
+  std::unique_ptr<protocol::ByteStream> stream_;
+  protocol::ServerSplitter splitter_;
+  protocol::PacketConnection connection_;
+  protocol::PropertySet values_;
+
+  int rights_ = 0;
+  TServerLevel* level_ = nullptr;
+  std::vector<TServerPlayerModify> change_records_;
+  TServerAccount* account_ = nullptr;
+  std::string account_name_;
+  bool closing_ = false;
+  std::string close_reason_;
+  int version_ = 0;
+  bool awaiting_login_ = true;
+  bool playing_ = false;
+  bool servicing_ = false;
+
+  friend class TServerFrame;
+};
+
+}  // namespace tarvo::server
