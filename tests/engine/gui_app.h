@@ -9,6 +9,10 @@ inline void EnsureGuiApplication() {
   static int argc = 1;
   static char name[] = "engine_test";
   static char* argv[] = {name, nullptr};
+  // Unit tests draw into images only; they need no display.
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && !qEnvironmentVariableIsSet("DISPLAY")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
   static QGuiApplication* app =
       QGuiApplication::instance() ? nullptr : new QGuiApplication(argc, argv);
   (void)app;
