@@ -1,0 +1,188 @@
+#pragma once
+
+// A minimal player client over a real loopback socket, speaking through protocol/ and net/:
+// for end-to-end tests and load programs. Header-only.
+
+#include <poll.h>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/address.h"
+#include "net/tcp_stream.h"
+#include "protocol/framing.h"
+#include "protocol/messages.h"
+
+namespace tarvo::testing {
+
+/// One message as the client received it.
+struct Received {
+  int id = 0;
+  std::string payload;
+};
+
+/// A player client: queues messages, sends them as packets, and collects what the server sends
+/// (long messages included).
+class ProtocolClient : public protocol::MessageSink {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::milliseconds kDefaultTimeout{5000};
+
+  ProtocolClient() : connection_(nullptr, splitter_, /*refuse_line_feeds=*/false) {}
+  ProtocolClient(const ProtocolClient&) = delete;
+  ProtocolClient& operator=(const ProtocolClient&) = delete;
+
+  /// Connects to the server on loopback.
+  bool Connect(std::uint16_t port) {
+    auto stream = net::ConnectTcp(net::kLoopbackAddress, port, std::chrono::milliseconds(3000));
+    if (!stream) return false;
+    stream_ = std::move(stream.value());
+    connection_.set_stream(&stream_);
+    return true;
+  }
+
+  /// Queues a message and hands everything queued to the socket.
+  void Send(int id, std::string_view payload) {
+    connection_.QueueMessage(id, payload);
+    Flush();
+  }
+  /// Queues a message without sending (several then travel in one packet).
+  void Queue(int id, std::string_view payload) { connection_.QueueMessage(id, payload); }
+  /// Sends everything queued, waiting while the socket takes no more.
+  bool Flush(std::chrono::milliseconds timeout = kDefaultTimeout) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+      const protocol::SendStatus status = connection_.SendPending();
+      if (status == protocol::SendStatus::kDone) return true;
+      if (status != protocol::SendStatus::kWouldBlock || Clock::now() > deadline) return false;
+      WaitSocket(POLLOUT, 5);
+    }
+  }
+  /// Bytes written to the socket as they are, without framing.
+  bool SendRaw(std::string_view bytes) {
+    std::size_t done = 0;
+    const auto deadline = Clock::now() + kDefaultTimeout;
+    while (done < bytes.size()) {
+      const auto r = stream_.Send(reinterpret_cast<const std::uint8_t*>(bytes.data() + done),
+                                  bytes.size() - done);
+      if (r.status == protocol::IoStatus::kOk) {
+        done += r.bytes;
+      } else if (r.status != protocol::IoStatus::kWouldBlock || Clock::now() > deadline) {
+        return false;
+      } else {
+        WaitSocket(POLLOUT, 5);
+      }
+    }
+    return true;
+  }
+
+  /// Sends the login (kind 0: player, 1: remote control).
+  void Login(std::string_view account, std::string_view password,
+             std::string_view version = protocol::kVersionCurrent, int kind = 0) {
+    Send(kind, protocol::BuildLogin(version, account, password));
+  }
+
+  /// Reads what the socket holds now, without waiting.
+  void Poll() {
+    if (closed_) return;
+    const protocol::ReceiveStatus status = connection_.ReceivePending(*this);
+    if (status == protocol::ReceiveStatus::kClosed || status == protocol::ReceiveStatus::kError)
+      closed_ = true;
+    if (status == protocol::ReceiveStatus::kDecompressError) decompress_errors_++;
+  }
+
+  /// The next received message, waiting for it at most `timeout`.
+  std::optional<Received> Next(std::chrono::milliseconds timeout = kDefaultTimeout) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+      if (!inbox_.empty()) {
+        Received r = std::move(inbox_.front());
+        inbox_.pop_front();
+        return r;
+      }
+      if (closed_ || Clock::now() > deadline) return std::nullopt;
+      WaitSocket(POLLIN, 5);
+      Poll();
+    }
+  }
+
+  /// Skips messages until one with `id` (and matching `accept`, when given) arrives; the skipped
+  /// ones are kept in `skipped` (when given).
+  std::optional<Received> WaitFor(int id, std::chrono::milliseconds timeout = kDefaultTimeout,
+                                  const std::function<bool(const Received&)>& accept = {},
+                                  std::vector<Received>* skipped = nullptr) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() < 0) return std::nullopt;
+      auto r = Next(left);
+      if (!r) return std::nullopt;
+      if (r->id == id && (!accept || accept(*r))) return r;
+      if (skipped) skipped->push_back(std::move(*r));
+    }
+  }
+
+  /// Everything that arrives until the connection is quiet for `quiet`.
+  std::vector<Received> Drain(std::chrono::milliseconds quiet = std::chrono::milliseconds(300)) {
+    std::vector<Received> out;
+    while (auto r = Next(quiet)) out.push_back(std::move(*r));
+    return out;
+  }
+
+  /// Waits until the server closes the connection (messages arriving before are kept).
+  bool WaitClosed(std::chrono::milliseconds timeout = kDefaultTimeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!closed_ && Clock::now() < deadline) {
+      WaitSocket(POLLIN, 5);
+      Poll();
+    }
+    return closed_;
+  }
+
+  void Close() { stream_.Close(); }
+  bool closed() const { return closed_; }
+  int decompress_errors() const { return decompress_errors_; }
+  std::deque<Received>& inbox() { return inbox_; }
+  protocol::PacketConnection& connection() { return connection_; }
+  net::TcpStream& stream() { return stream_; }
+
+  // protocol::MessageSink
+  void OnMessage(std::string_view raw) override {
+    if (raw.empty()) return;
+    Received r{static_cast<unsigned char>(raw[0]) - 32, std::string(raw.substr(1))};
+    if (r.id == protocol::msg::kLongMessageFollows) {
+      if (auto length = protocol::ParseLongMessageFollows(r.payload))
+        splitter_.EnterLongMessageMode(*length);
+    }
+    inbox_.push_back(std::move(r));
+  }
+  void OnLongMessage(std::string_view raw) override {
+    if (raw.empty()) return;
+    std::string_view body = raw.substr(1);
+    if (!body.empty() && body.back() == '\n') body.remove_suffix(1);
+    inbox_.push_back({static_cast<unsigned char>(raw[0]) - 32, std::string(body)});
+  }
+
+ private:
+  void WaitSocket(short events, int milliseconds) {
+    if (!stream_.IsOpen()) return;
+    pollfd p{stream_.fd(), events, 0};
+    ::poll(&p, 1, milliseconds);
+  }
+
+  net::TcpStream stream_;
+  protocol::ClientSplitter splitter_;
+  protocol::PacketConnection connection_;
+  std::deque<Received> inbox_;
+  bool closed_ = false;
+  int decompress_errors_ = 0;
+};
+
+}  // namespace tarvo::testing
