@@ -23,19 +23,22 @@
 
 namespace tarvo::testing {
 
+/// How a `KServerProcess` starts.
+struct KServerOptions {
+  /// The world to copy (accounts.txt, levels/, guilds/ ...). Empty: the bundled world.
+  std::filesystem::path world;
+  /// Further command-line arguments, after --headless --dir DIR --port 0.
+  std::vector<std::string> extra_args;
+  /// The program; by default build/bin/kserver of this build.
+  std::filesystem::path program;
+  /// How long to wait for the start line.
+  std::chrono::milliseconds start_timeout{10000};
+};
+
 /// A kserver process listening on a port the system chose, on its own copy of a world.
 class KServerProcess {
  public:
-  struct Options {
-    /// The world to copy (accounts.txt, levels/, guilds/ ...). Empty: the bundled world.
-    std::filesystem::path world;
-    /// Further command-line arguments, after --headless --dir DIR --port 0.
-    std::vector<std::string> extra_args;
-    /// The program; by default build/bin/kserver of this build.
-    std::filesystem::path program;
-    /// How long to wait for the start line.
-    std::chrono::milliseconds start_timeout{10000};
-  };
+  using Options = KServerOptions;
 
   /// The bundled world of the source tree.
   static std::filesystem::path BundledWorld() {
