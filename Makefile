@@ -20,6 +20,13 @@ test-asan: setup
 
 test: test-default test-asan
 
+# The server on a copy of the bundled world; the copy is made once, so accounts survive restarts.
+run: setup
+	cmake --preset default
+	cmake --build --preset default --target kserver -j $(JOBS)
+	@[ -d build/world ] || cp -r data/world build/world
+	build/bin/kserver --headless --dir build/world --port 14901
+
 clean:
 	rm -rf build build-asan
 
