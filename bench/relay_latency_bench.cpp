@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "client/session/adventure_client.h"
-#include "tests/e2e/kserver_process.h"
+#include "tests/support/kserver_process.h"
 
 namespace {
 
@@ -64,18 +64,16 @@ double Percentile(std::vector<double> values, double p) {
 void BM_RelayLatency(benchmark::State& state) {
   const int clients = static_cast<int>(state.range(0));
   const bool udp = state.range(1) != 0;
-  const std::filesystem::path world_dir =
-      std::filesystem::path(TARVO_SOURCE_DIR) / "data" / "world";
-  testing::KServerProcess server(std::filesystem::path(TARVO_BIN_DIR) / "kserver", world_dir);
-  if (!server.port()) {
+  testing::KServerProcess server;
+  if (!server.Start()) {
     state.SkipWithError("kserver did not start");
     return;
   }
-  const std::filesystem::path level_dir = server.dir() / "client-levels";
+  const std::filesystem::path level_dir = server.directory() / "client-levels";
   std::vector<std::unique_ptr<Client>> all;
   for (int i = 0; i < clients; ++i) {
     // Client 1 is the receiver; only it goes without UDP in the TCP case.
-    all.push_back(std::make_unique<Client>(*server.port(), !udp && i == 1, level_dir));
+    all.push_back(std::make_unique<Client>(server.port(), !udp && i == 1, level_dir));
   }
   Client& mover = *all[0];
   Client& receiver = *all[1];

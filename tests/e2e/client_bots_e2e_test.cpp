@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "e2e/kserver_process.h"
 #include "net/address.h"
+#include "support/kserver_process.h"
 #include "tools/tarvo-bot/bot.h"
 
 namespace tarvo::bot {
@@ -23,17 +23,14 @@ using namespace std::chrono_literals;
 class ClientBotsE2E : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::filesystem::path world = std::filesystem::path(TARVO_SOURCE_DIR) / "data" / "world";
-    if (!std::filesystem::exists(world / "accounts.txt")) GTEST_SKIP() << "no bundled world";
-    server = std::make_unique<testing::KServerProcess>(
-        std::filesystem::path(TARVO_BIN_DIR) / "kserver", world);
-    ASSERT_TRUE(server->port().has_value()) << server->Log();
-    levels = server->dir() / "client-levels";
+    server = std::make_unique<testing::KServerProcess>();
+    ASSERT_TRUE(server->Start()) << server->Log();
+    levels = server->directory() / "client-levels";
   }
 
   BotOptions Options(WalkPattern walk, bool no_udp) const {
     BotOptions options;
-    options.port = std::to_string(*server->port());
+    options.port = std::to_string(server->port());
     options.walk = walk;
     options.no_udp = no_udp;
     options.level_directory = levels;
@@ -140,7 +137,7 @@ TEST_F(ClientBotsE2E, LeavingPlayerIsRemovedFromTheOthers) {
 
 TEST_F(ClientBotsE2E, BotProgramLogsInWalksAndSummarises) {
   const std::string command = std::string(TARVO_BIN_DIR) + "/tarvo-bot --port " +
-                              std::to_string(*server->port()) +
+                              std::to_string(server->port()) +
                               " --count 3 --duration 4 --chat 1 --walk random --status 1";
   FILE* pipe = ::popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
