@@ -47,10 +47,14 @@ void AddEditOptions(CLI::App* sub, AccountEdit& edit) {
          "--rights", [&edit](const int& v) { edit.rights = v; },
          "Rights 0 No rights, 1 Tarvoian Police, 2 Trusted Admin, 3 Administrator")
       ->check(CLI::Range(0, 3));
-  sub->add_flag_callback("--guest", [&edit] { edit.guest = true; }, "Make it a guest account");
-  sub->add_flag_callback("--no-guest", [&edit] { edit.guest = false; }, "Make it a regular one");
-  sub->add_flag_callback("--blocked", [&edit] { edit.blocked = true; }, "Refuse its logins");
-  sub->add_flag_callback("--no-blocked", [&edit] { edit.blocked = false; }, "Allow its logins");
+  sub->add_flag_callback(
+      "--guest", [&edit] { edit.guest = true; }, "Make it a guest account");
+  sub->add_flag_callback(
+      "--no-guest", [&edit] { edit.guest = false; }, "Make it a regular one");
+  sub->add_flag_callback(
+      "--blocked", [&edit] { edit.blocked = true; }, "Refuse its logins");
+  sub->add_flag_callback(
+      "--no-blocked", [&edit] { edit.blocked = false; }, "Allow its logins");
   sub->add_option("--set", edit.sets,
                   "Change a stored property: KEY=VALUE, KEY one of x y z position angle "
                   "animation body_mesh head_mesh body_texture head_texture arm_colour "
@@ -86,14 +90,17 @@ void RequireRights(const RemoteSession& session, int needed, std::string_view wh
   const double seconds = static_cast<double>(session.options().timeout.count()) / 1000.0;
   throw CtlError(kExitNoEffect, what + ": no answer within " + FormatNumber(seconds) +
                                     " s, the command had no visible effect. The server stays "
-                                    "silent when " + why + ".");
+                                    "silent when " +
+                                    why + ".");
 }
 
 std::string AccessReason(const RemoteSession& session, std::optional<int> target_rights) {
   std::string why = "the target no longer exists or your rights do not allow it";
   if (target_rights) {
-    why += " (a session of rights r may act on targets of rights t only when r >= t or r = 3; "
-           "the target has rights " + RightsPhrase(*target_rights);
+    why +=
+        " (a session of rights r may act on targets of rights t only when r >= t or r = 3; "
+        "the target has rights " +
+        RightsPhrase(*target_rights);
     if (session.own_rights()) why += ", yours " + RightsPhrase(*session.own_rights());
     why += ")";
   }
@@ -105,8 +112,8 @@ int Resolved(const Resolution& resolution) {
   return *resolution.value;
 }
 
-std::string Done(const Options& options, std::string_view command, std::string_view key,
-                 int number, const std::string& text) {
+std::string Done(const Options& options, std::string_view command, std::string_view key, int number,
+                 const std::string& text) {
   if (!options.json) return text + "\n";
   JsonWriter json;
   json.BeginObject().Key("ok").Bool(true).Key("command").String(command);
@@ -157,8 +164,7 @@ PlayerView PlayerViewOf(const Notice& details) {
   return PlayerView{details.number, details.name, details.flags, details.properties};
 }
 
-void ReportUnapplied(const std::vector<std::string>& fields, const std::string& what,
-                     bool player) {
+void ReportUnapplied(const std::vector<std::string>& fields, const std::string& what, bool player) {
   if (fields.empty()) return;
   std::string list;
   for (const std::string& f : fields) list += (list.empty() ? "" : ", ") + f;
@@ -177,8 +183,8 @@ void RunSetAccount(RemoteSession& session, const Options& options, std::ostream&
   const Notice current = ReadAccount(session, number, what);
   const AccountRow* row = session.directory().FindAccount(number);
   const std::string current_name = row ? row->name : std::string();
-  const MergedChange change = MergeChange(current_name, current.flags, current.properties,
-                                          options.edit, assignments);
+  const MergedChange change =
+      MergeChange(current_name, current.flags, current.properties, options.edit, assignments);
   session.Send(m::kSetAccount,
                p::BuildSetAccount(number, p::AccountChange{change.name, change.password,
                                                            change.properties, change.flags}));
@@ -229,8 +235,8 @@ void RunAddAccount(RemoteSession& session, const Options& options, std::ostream&
     return nullptr;
   };
   session.Send(m::kAddAccount, record);
-  const WaitResult result = session.WaitUntil([&] { return added() != nullptr; },
-                                              session.Deadline());
+  const WaitResult result =
+      session.WaitUntil([&] { return added() != nullptr; }, session.Deadline());
   if (result != WaitResult::kDone) {
     NoVisibleEffect(session, result, "add-account",
                     "the sender's rights are below 2 (Trusted Admin)");
@@ -317,15 +323,18 @@ std::string TimeOfDay() {
   return buffer;
 }
 
-void RunWatch(RemoteSession& session, const Options& options, std::ostream& out,
-              const std::atomic<bool>* stop) {
-  session.set_notice_listener([&](const Notice& notice, const RemoteDirectory& before) {
-    std::string line = FormatNotice(notice, before, FormatOf(options));
-    if (options.timestamps && !options.json) line = TimeOfDay() + line;
-    out << line << std::flush;
-  });
-  const WaitResult result =
-      session.WaitUntil([] { return false; }, Clock::time_point::max(), stop);
+// Watching starts before the login, so changes that arrive while it is being confirmed count.
+void PrepareWatch(RemoteSession& session, const Options& options, std::ostream& out) {
+  session.set_notice_listener(
+      [&options, &out](const Notice& notice, const RemoteDirectory& before) {
+        std::string line = FormatNotice(notice, before, FormatOf(options));
+        if (options.timestamps && !options.json) line = TimeOfDay() + line;
+        out << line << std::flush;
+      });
+}
+
+void RunWatch(RemoteSession& session, const std::atomic<bool>* stop) {
+  const WaitResult result = session.WaitUntil([] { return false; }, Clock::time_point::max(), stop);
   session.set_notice_listener(nullptr);
   if (result == WaitResult::kClosed) {
     std::string message = "the server closed the connection";
@@ -352,8 +361,7 @@ void DefineCli(CLI::App& app, Options& o) {
   app.add_option("--port", o.session.port, "Server TCP port")->capture_default_str();
   app.add_option("--account", o.session.account, "Account to log in with (rights 1 or more)")
       ->required();
-  app.add_option("--password", o.session.password, "Its password")
-      ->envname("KSERVERCTL_PASSWORD");
+  app.add_option("--password", o.session.password, "Its password")->envname("KSERVERCTL_PASSWORD");
   app.add_option("--timeout", o.timeout_seconds, "Seconds to wait for each answer")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
@@ -420,9 +428,10 @@ void FinishOptions(Options& options) {
       static_cast<std::int64_t>(std::ceil(options.timeout_seconds * 1000.0)));
   if (options.command == "set-account" || options.command == "set-player") {
     if (options.edit.empty()) {
-      throw CtlError(kExitUsage, options.command + ": nothing to change; give at least one of "
-                                                   "--name --new-password --rights --guest "
-                                                   "--no-guest --blocked --no-blocked --set");
+      throw CtlError(kExitUsage, options.command +
+                                     ": nothing to change; give at least one of "
+                                     "--name --new-password --rights --guest "
+                                     "--no-guest --blocked --no-blocked --set");
     }
     if (options.edit.password && options.edit.password->empty()) {
       throw CtlError(kExitUsage, "--new-password: an empty password keeps the old one");
@@ -484,8 +493,9 @@ MergedChange MergeChange(std::string_view current_name, int current_flags,
 
   PropertyList merged = current_properties;
   for (const PropertyField& field : assignments) MergeField(merged, field);
-  std::stable_sort(merged.fields.begin(), merged.fields.end(),
-                   [](const PropertyField& a, const PropertyField& b) { return a.index < b.index; });
+  std::stable_sort(
+      merged.fields.begin(), merged.fields.end(),
+      [](const PropertyField& a, const PropertyField& b) { return a.index < b.index; });
   for (const PropertyField& field : merged.fields) change.properties += EncodeField(field);
   if (change.properties.size() > p::kMaxShortString) {
     throw CtlError(kExitUsage, "the property text would be " +
@@ -550,7 +560,7 @@ void RunCommand(RemoteSession& session, const Options& options, std::ostream& ou
   } else if (c == "reload") {
     RunReload(session, options, out);
   } else if (c == "watch") {
-    RunWatch(session, options, out, stop);
+    RunWatch(session, stop);
   } else {
     throw CtlError(kExitUsage, "unknown command \"" + c + "\"");
   }
@@ -560,6 +570,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err,
         const std::atomic<bool>* stop) {
   try {
     RemoteSession session;
+    if (options.command == "watch") PrepareWatch(session, options, out);
     session.Open(options.session);
     RunCommand(session, options, out, stop);
     out.flush();

@@ -25,9 +25,7 @@ struct AccountEdit {
   std::optional<bool> blocked;
   std::vector<std::string> sets;  ///< "key=value" property assignments
 
-  bool empty() const {
-    return !name && !password && !rights && !guest && !blocked && sets.empty();
-  }
+  bool empty() const { return !name && !password && !rights && !guest && !blocked && sets.empty(); }
 };
 
 /// Everything the command line says.
@@ -35,8 +33,8 @@ struct Options {
   SessionOptions session;
   double timeout_seconds = 5;
   bool json = false;
-  std::string command;  ///< the subcommand's name
-  std::string target;   ///< account number, player id or a name
+  std::string command;             ///< the subcommand's name
+  std::string target;              ///< account number, player id or a name
   std::vector<std::string> words;  ///< message text or level names
   // add-account
   std::string new_name;

@@ -19,10 +19,24 @@ namespace {
 namespace p = protocol;
 using p::PropertyEncoding;
 
-constexpr std::array<std::string_view, p::kPropertyCount> kKeys = {
-    "id",          "x",          "y",           "z",        "angle",        "animation",
-    "body_mesh",   "head_mesh",  "body_texture", "head_texture", "arm_colour", "shoe_colour",
-    "nickname",    "chat",       "level",       "udp_port", "address",      "hand_colour"};
+constexpr std::array<std::string_view, p::kPropertyCount> kKeys = {"id",
+                                                                   "x",
+                                                                   "y",
+                                                                   "z",
+                                                                   "angle",
+                                                                   "animation",
+                                                                   "body_mesh",
+                                                                   "head_mesh",
+                                                                   "body_texture",
+                                                                   "head_texture",
+                                                                   "arm_colour",
+                                                                   "shoe_colour",
+                                                                   "nickname",
+                                                                   "chat",
+                                                                   "level",
+                                                                   "udp_port",
+                                                                   "address",
+                                                                   "hand_colour"};
 
 std::optional<double> ParseDecimal(std::string_view text) {
   const std::string copy(text);
@@ -172,7 +186,7 @@ std::optional<PropertyField> ParsePropertyValue(int index, std::string_view text
     case PropertyEncoding::kNumber3: {
       const long long limit = info.encoding == PropertyEncoding::kByteNumber ? p::kMaxByteNumber
                               : info.encoding == PropertyEncoding::kNumber2  ? p::kMaxNumber2
-                                                                              : p::kMaxNumber3;
+                                                                             : p::kMaxNumber3;
       const auto value = ParseWhole(text);
       if (!value || *value < 0 || *value > limit) {
         return fail("expected a whole number from 0 to " + std::to_string(limit));

@@ -51,11 +51,11 @@ std::string_view RightsText(int rights);
 
 /// A server-to-remote-control message, decoded. Which members are set depends on the id.
 struct Notice {
-  int id = 0;          ///< message id 50..59
-  int number = 0;      ///< account number (50..54) or player id (55..59)
-  int status = -1;     ///< account status byte (50, 51)
-  std::string name;    ///< account name, wire text (50, 52, 55, 57, 58)
-  int flags = -1;      ///< account flags byte (54, 57)
+  int id = 0;               ///< message id 50..59
+  int number = 0;           ///< account number (50..54) or player id (55..59)
+  int status = -1;          ///< account status byte (50, 51)
+  std::string name;         ///< account name, wire text (50, 52, 55, 57, 58)
+  int flags = -1;           ///< account flags byte (54, 57)
   PropertyList properties;  ///< 54, 55, 57, 59
 };
 

@@ -115,8 +115,8 @@ Resolution RemoteDirectory::ResolveAccount(std::string_view text) const {
   if (matches.empty()) {
     return Resolution{std::nullopt, "no account numbered or named \"" + shown + "\""};
   }
-  return Resolution{std::nullopt, "\"" + shown + "\" is ambiguous: " +
-                                      std::to_string(matches.size()) +
+  return Resolution{std::nullopt, "\"" + shown +
+                                      "\" is ambiguous: " + std::to_string(matches.size()) +
                                       " accounts have that name (numbers " + NumberList(matches) +
                                       "); name the account by its number"};
 }
@@ -134,8 +134,8 @@ Resolution RemoteDirectory::ResolvePlayer(std::string_view text) const {
     return Resolution{std::nullopt,
                       "no connected player with id or account name \"" + shown + "\""};
   }
-  return Resolution{std::nullopt, "\"" + shown + "\" is ambiguous: " +
-                                      std::to_string(matches.size()) +
+  return Resolution{std::nullopt, "\"" + shown +
+                                      "\" is ambiguous: " + std::to_string(matches.size()) +
                                       " players use that account (ids " + NumberList(matches) +
                                       "); name the player by its id"};
 }

@@ -307,8 +307,8 @@ std::string FormatNotice(const Notice& notice, const RemoteDirectory& directory,
   std::string line;
   switch (notice.id) {
     case m::kAccountEntry:
-      line = "account " + std::to_string(notice.number) + " added: " + Quoted(notice.name) +
-             ", " + std::string(RightsText(notice.status / 4)) + ", " +
+      line = "account " + std::to_string(notice.number) + " added: " + Quoted(notice.name) + ", " +
+             std::string(RightsText(notice.status / 4)) + ", " +
              std::string(AccountStateText(notice.status % 4));
       break;
     case m::kAccountStatus:
@@ -328,8 +328,7 @@ std::string FormatNotice(const Notice& notice, const RemoteDirectory& directory,
       line = AccountLabel(notice.number, directory) + " removed";
       break;
     case m::kPlayerEntry:
-      line = "player " + std::to_string(notice.number) + " joined: account " +
-             Quoted(notice.name);
+      line = "player " + std::to_string(notice.number) + " joined: account " + Quoted(notice.name);
       if (!notice.properties.fields.empty()) line += ", " + InlineProperties(notice.properties);
       break;
     case m::kPlayerLeft:

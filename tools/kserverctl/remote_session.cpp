@@ -51,8 +51,8 @@ void RemoteSession::OpenOn(net::TcpStream stream, const SessionOptions& options)
 }
 
 void RemoteSession::Login() {
-  Send(m::kRemoteLogin, p::BuildLogin(p::kVersionCurrent, login_name_,
-                                      Utf8ToLatin1(options_.password)));
+  Send(m::kRemoteLogin,
+       p::BuildLogin(p::kVersionCurrent, login_name_, Utf8ToLatin1(options_.password)));
   const WaitResult result = WaitUntil([this] { return login_done_; }, Deadline());
   if (result == WaitResult::kDone) return;
   if (result == WaitResult::kClosed) {
@@ -76,9 +76,8 @@ void RemoteSession::Login() {
     throw CtlError(kExitTimeout, "no answer to the login within " + Seconds(options_.timeout));
   }
   throw CtlError(kExitTimeout, "the server sent its lists but did not answer within " +
-                                   Seconds(options_.timeout) +
-                                   " (the own account \"" + options_.account +
-                                   "\" was not readable)");
+                                   Seconds(options_.timeout) + " (the own account \"" +
+                                   options_.account + "\" was not readable)");
 }
 
 void RemoteSession::Send(int id, std::string_view payload) {
@@ -101,8 +100,8 @@ void RemoteSession::Pump(std::chrono::milliseconds slice) {
   }
 }
 
-WaitResult RemoteSession::WaitUntil(const std::function<bool()>& done,
-                                    Clock::time_point deadline, const std::atomic<bool>* stop) {
+WaitResult RemoteSession::WaitUntil(const std::function<bool()>& done, Clock::time_point deadline,
+                                    const std::atomic<bool>* stop) {
   using std::chrono::milliseconds;
   for (;;) {
     if (done()) return WaitResult::kDone;
@@ -154,8 +153,7 @@ void RemoteSession::Barrier() {
     throw CtlError(kExitConnectionLost, "the server closed the connection");
   }
   if (result != WaitResult::kDone) {
-    throw CtlError(kExitTimeout,
-                   "the server did not answer within " + Seconds(options_.timeout));
+    throw CtlError(kExitTimeout, "the server did not answer within " + Seconds(options_.timeout));
   }
 }
 
@@ -180,6 +178,7 @@ void RemoteSession::OnMessage(std::string_view raw) {
         // Both lists are complete now: the own rights are those of the one account with the
         // login's name, when only one has it.
         login_done_ = true;
+        lists_over_ = true;
         barrier_account_ = notice->number;
         std::optional<int> rights;
         int same_name = 0;
@@ -199,7 +198,10 @@ void RemoteSession::OnMessage(std::string_view raw) {
     default:
       break;
   }
-  if (login_done_ && listener_) listener_(*notice, directory_);
+  // The lists at login hold only entries 50 and 55, back to back; any other notice is a change,
+  // and so is everything after it.
+  if (notice->id != m::kAccountEntry && notice->id != m::kPlayerEntry) lists_over_ = true;
+  if ((login_done_ || lists_over_) && listener_) listener_(*notice, directory_);
   directory_.Apply(*notice);
   if (!login_done_ && notice->id == m::kAccountEntry && notice->name == login_name_ &&
       probes_.insert(notice->number).second) {

@@ -65,7 +65,9 @@ enum class WaitResult { kDone, kTimeout, kClosed, kStopped };
 class RemoteSession : private protocol::MessageSink {
  public:
   using Clock = std::chrono::steady_clock;
-  /// Told of every notice after the login, with the directory as it was before the notice.
+  /// Told of every change notice, with the directory as it was before the notice. Set it before
+  /// the login to hear changes that arrive while the login is still being confirmed; an entry
+  /// that comes then, before any other change, cannot be told from the lists and is not told.
   using NoticeListener = std::function<void(const Notice&, const RemoteDirectory&)>;
 
   RemoteSession();
@@ -127,6 +129,7 @@ class RemoteSession : private protocol::MessageSink {
   NoticeListener listener_;
   bool greeted_ = false;
   bool login_done_ = false;
+  bool lists_over_ = false;
   bool closed_ = false;
   std::string disconnect_reason_;
   std::set<int> probes_;
