@@ -19,24 +19,12 @@ namespace {
 namespace p = protocol;
 using p::PropertyEncoding;
 
-constexpr std::array<std::string_view, p::kPropertyCount> kKeys = {"id",
-                                                                   "x",
-                                                                   "y",
-                                                                   "z",
-                                                                   "angle",
-                                                                   "animation",
-                                                                   "body_mesh",
-                                                                   "head_mesh",
-                                                                   "body_texture",
-                                                                   "head_texture",
-                                                                   "arm_colour",
-                                                                   "shoe_colour",
-                                                                   "nickname",
-                                                                   "chat",
-                                                                   "level",
-                                                                   "udp_port",
-                                                                   "address",
-                                                                   "hand_colour"};
+// clang-format off
+constexpr std::array<std::string_view, p::kPropertyCount> kKeys = {
+    "id", "x", "y", "z", "angle", "animation", "body_mesh", "head_mesh", "body_texture",
+    "head_texture", "arm_colour", "shoe_colour", "nickname", "chat", "level", "udp_port",
+    "address", "hand_colour"};
+// clang-format on
 
 std::optional<double> ParseDecimal(std::string_view text) {
   const std::string copy(text);
