@@ -34,7 +34,7 @@ class ProtocolClient : public protocol::MessageSink {
   using Clock = std::chrono::steady_clock;
   static constexpr std::chrono::milliseconds kDefaultTimeout{5000};
 
-  ProtocolClient() : connection_(nullptr, splitter_, /*refuse_line_feeds=*/false) {}
+  ProtocolClient() : recording_(splitter_), connection_(nullptr, recording_, false) {}
   ProtocolClient(const ProtocolClient&) = delete;
   ProtocolClient& operator=(const ProtocolClient&) = delete;
 
@@ -146,6 +146,12 @@ class ProtocolClient : public protocol::MessageSink {
     return closed_;
   }
 
+  /// Called with every decompressed batch before it is taken apart (load programs measure the
+  /// compression of exactly what the server sent).
+  void set_batch_recorder(std::function<void(std::string_view)> recorder) {
+    recording_.recorder = std::move(recorder);
+  }
+
   void Close() { stream_.Close(); }
   bool closed() const { return closed_; }
   int decompress_errors() const { return decompress_errors_; }
@@ -177,8 +183,19 @@ class ProtocolClient : public protocol::MessageSink {
     ::poll(&p, 1, milliseconds);
   }
 
+  struct RecordingSplitter final : protocol::BatchSplitter {
+    explicit RecordingSplitter(protocol::ClientSplitter& inner) : inner(inner) {}
+    void Split(std::string_view batch, protocol::MessageSink& sink) override {
+      if (recorder) recorder(batch);
+      inner.Split(batch, sink);
+    }
+    protocol::ClientSplitter& inner;
+    std::function<void(std::string_view)> recorder;
+  };
+
   net::TcpStream stream_;
   protocol::ClientSplitter splitter_;
+  RecordingSplitter recording_;
   protocol::PacketConnection connection_;
   std::deque<Received> inbox_;
   bool closed_ = false;
