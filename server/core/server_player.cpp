@@ -1,5 +1,7 @@
 #include "server/core/server_player.h"
 
+#include <filesystem>
+
 #include "net/tcp_stream.h"
 #include "protocol/encoding.h"
 #include "protocol/messages.h"
@@ -193,7 +195,11 @@ void TServerPlayer::HandleFileRequest(std::string_view name) {
   std::string data;
   std::string path;
   if (files.FileIsKnown(file_name)) path = files.LocateFile(file_name);
-  if (path.empty() || !ReadWholeFile(path, data) || data.size() > kMaxFileRequestSize) {
+  // The size is checked before reading, so a huge file is never loaded only to be refused.
+  std::error_code error;
+  const auto size = path.empty() ? 0 : std::filesystem::file_size(path, error);
+  if (path.empty() || error || size > kMaxFileRequestSize || !ReadWholeFile(path, data) ||
+      data.size() > kMaxFileRequestSize) {
     QueueMessage(msg::kFileNotAvailable, name);
     return;
   }

@@ -283,6 +283,62 @@ TEST_F(ServerCoreTest, MakingTheBoundAccountLoadOnlyReleasesIt) {
   EXPECT_EQ(Session("bob")->account(), nullptr);
 }
 
+// Records what the core reports.
+class RecordingObserver : public ServerObserver {
+ public:
+  void PacketRefused(const TServerPlayer& session, std::size_t batch_size,
+                     std::size_t compressed_size) override {
+    refused.push_back({session.id(), batch_size, compressed_size});
+  }
+  void LevelLoaded(const TServerLevel& level, bool reload) override {
+    loaded.push_back(level.name() + (reload ? " again" : ""));
+  }
+  struct Refusal {
+    int id;
+    std::size_t batch;
+    std::size_t compressed;
+  };
+  std::vector<Refusal> refused;
+  std::vector<std::string> loaded;
+};
+
+TEST(ServerCoreLimits, ALevelTooLargeForOnePacketIsRefusedAndReported) {
+  TempDir dir;
+  // Incompressible text: its packet would need more than the 16-bit length can say.
+  std::string text;
+  std::uint32_t state = 12345;
+  for (int i = 0; i < 120000; ++i) {
+    state = state * 1103515245u + 12345u;
+    text.push_back(static_cast<char>('!' + (state >> 16) % 90));
+  }
+  WriteFile(dir / "levels/startlevel.x", text);
+  AccountList accounts;
+  accounts.AddNewAccount({"guest", "guest", 0, true, false});
+  ASSERT_TRUE(accounts.SaveAccounts(dir / "accounts.txt").ok);
+  std::filesystem::create_directories(dir / "cwd");
+  RecordingObserver observer;
+  TServerFrame server(dir.path(), &observer, nullptr, dir / "cwd");
+  ASSERT_TRUE(server.StartServer("0").ok);
+  ProtocolClient client;
+  ASSERT_TRUE(client.Connect(server.port()));
+  client.Login("guest", "guest");
+  for (int i = 0; i < 10; ++i) {
+    server.Timer2Timer();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    client.Poll();
+  }
+  ASSERT_EQ(observer.refused.size(), 1u);
+  EXPECT_EQ(observer.refused[0].id, 1);
+  EXPECT_GT(observer.refused[0].compressed, protocol::kMaxPacketBody);
+  EXPECT_EQ(observer.loaded, std::vector<std::string>{"startlevel.x"});
+  // The session goes on: the level name came, the text did not, the rest follows.
+  std::vector<int> ids;
+  for (const Received& r : client.inbox()) ids.push_back(r.id);
+  EXPECT_EQ(ids, (std::vector<int>{msg::kConnectionAccepted, msg::kOwnProperties, msg::kLevelName,
+                                   msg::kFirstInLevel}));
+  EXPECT_FALSE(client.closed());
+}
+
 class LevelCacheTest : public ::testing::Test {
  protected:
   TempDir dir_;
