@@ -179,6 +179,10 @@ void TServerPlayer::HandleLogin(std::string_view raw) {
     ChangeRecordFor(p);
   });
   server_.observer().PlayerLoggedIn(*this);
+  // An account saved while its player was between levels holds no level name; it starts over
+  // in the start level rather than being shut out of every level for good.
+  if (values_.Text(protocol::kPropLevelName).empty())
+    values_.SetText(protocol::kPropLevelName, kDefaultStartLevel);
   EnterLevel(values_.Text(protocol::kPropLevelName));
   if (server_.HasRemoteSessions()) {
     std::string entries;

@@ -273,6 +273,21 @@ TEST_F(ServerCoreTest, OperatorDisconnectsAndMessagesPlayers) {
             std::string::npos);
 }
 
+TEST_F(ServerCoreTest, AnAccountSavedWithoutLevelStartsInTheStartLevel) {
+  server_->accounts().FindAccount("bob", "b")->Properties =
+      Entry(protocol::kPropLevelName, 0, "") + Entry(protocol::kPropX, 5);
+  ProtocolClient& bob = Join("bob", "b");
+  const auto names = WithId(Take(bob), msg::kLevelName);
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names[0].payload, "startlevel.x");
+  // A name that names no file leaves the player outside, as it always did.
+  server_->accounts().FindAccount("alice", "a")->Properties =
+      Entry(protocol::kPropLevelName, 0, "gone.x");
+  ProtocolClient& alice = Join("alice", "a");
+  EXPECT_TRUE(WithId(Take(alice), msg::kLevelName).empty());
+  EXPECT_EQ(Session("alice")->level(), nullptr);
+}
+
 TEST_F(ServerCoreTest, MakingTheBoundAccountLoadOnlyReleasesIt) {
   Join("bob", "b");
   TServerAccount* account = server_->accounts().FindAccount("bob", "b");
