@@ -149,7 +149,8 @@ TEST(PayloadReaderTest, ReadsPastTheEndFailForGood) {
 }
 
 TEST(PayloadReaderTest, ShortStringClaimingMoreThanIsLeftFails) {
-  PayloadReader r(Bytes({32 + 10}) + "abc");
+  const std::string data = Bytes({32 + 10}) + "abc";
+  PayloadReader r(data);
   EXPECT_EQ(r.ShortString(), "");
   EXPECT_FALSE(r.ok());
 }

@@ -37,7 +37,9 @@ TEST(MessagesTest, EveryCatalogueIdIsFoundInItsDirection) {
 
 TEST(MessagesTest, RemoteCommandsRoundTrip) {
   AccountChange change{"name", "", "!  ", 2 * 3 + 1};
-  auto set = ParseSetAccount(BuildSetAccount(4711, change));
+  // Parsed fields are views into the payload, so it must outlive them.
+  const std::string set_payload = BuildSetAccount(4711, change);
+  auto set = ParseSetAccount(set_payload);
   ASSERT_TRUE(set);
   EXPECT_EQ(set->account_number, 4711);
   EXPECT_EQ(set->change.name, "name");
@@ -46,12 +48,14 @@ TEST(MessagesTest, RemoteCommandsRoundTrip) {
   EXPECT_EQ(DecodeAccountFlags(set->change.flags).rights, 3);
   EXPECT_TRUE(DecodeAccountFlags(set->change.flags).load_only);
 
-  auto player = ParseSetPlayer(BuildSetPlayer(200, change));
+  const std::string player_payload = BuildSetPlayer(200, change);
+  auto player = ParseSetPlayer(player_payload);
   ASSERT_TRUE(player);
   EXPECT_EQ(player->player_id, 200);
   EXPECT_FALSE(ParseSetAccount(BuildAccountNumber(5) + "  "));  // 6 bytes, fields missing
 
-  auto text = ParsePlayerText(BuildPlayerText(3, "hello"));
+  const std::string text_payload = BuildPlayerText(3, "hello");
+  auto text = ParsePlayerText(text_payload);
   ASSERT_TRUE(text);
   EXPECT_EQ(text->player_id, 3);
   EXPECT_EQ(text->text, "hello");
@@ -73,7 +77,8 @@ TEST(MessagesTest, ReloadLevelsCountDoesNotLimitTheNames) {
 }
 
 TEST(MessagesTest, NoticesRoundTrip) {
-  auto entry = ParseAccountEntry(BuildAccountEntry(12, 4 * 2 + 1, "bob"));
+  const std::string entry_payload = BuildAccountEntry(12, 4 * 2 + 1, "bob");
+  auto entry = ParseAccountEntry(entry_payload);
   ASSERT_TRUE(entry);
   EXPECT_EQ(entry->account_number, 12);
   EXPECT_EQ(DecodeAccountStatus(entry->status).rights, 2);
@@ -87,12 +92,14 @@ TEST(MessagesTest, NoticesRoundTrip) {
   EXPECT_EQ(d->properties, "props");
   EXPECT_TRUE(DecodeAccountFlags(d->flags).blocked);
 
-  auto pd = ParsePlayerDetails(BuildPlayerDetails(9, "acc", "pp", 1));
+  const std::string pd_payload = BuildPlayerDetails(9, "acc", "pp", 1);
+  auto pd = ParsePlayerDetails(pd_payload);
   ASSERT_TRUE(pd);
   EXPECT_EQ(pd->account_name, "acc");
   EXPECT_EQ(pd->properties, "pp");
 
-  auto pe = ParsePlayerEntry(BuildPlayerEntry(9, "acc", ".\x26level.x"));
+  const std::string pe_payload = BuildPlayerEntry(9, "acc", ".\x26level.x");
+  auto pe = ParsePlayerEntry(pe_payload);
   ASSERT_TRUE(pe);
   EXPECT_EQ(pe->entries, ".\x26level.x");
 }
