@@ -14,7 +14,6 @@
 #include <ctime>
 #include <fstream>
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -188,12 +187,12 @@ void BM_ServerLoad(benchmark::State& state) {
     const long peak_kb = ProcessStatusKb(server.pid(), "VmHWM:");
 
     // Server ticks that ran while every player was moving (skip the first and last second).
-    static const std::regex kTickLine("tick stats: ticks=1 median_us=([0-9]+)");
     const auto ticks_in = [](const std::string& text) {
+      static constexpr std::string_view kTickLine = "tick stats: ticks=1 median_us=";
       std::vector<double> out;
-      for (auto it = std::sregex_iterator(text.begin(), text.end(), kTickLine);
-           it != std::sregex_iterator(); ++it)
-        out.push_back(std::stod((*it)[1].str()));
+      for (std::size_t at = text.find(kTickLine); at != std::string::npos;
+           at = text.find(kTickLine, at + 1))
+        out.push_back(std::atof(text.c_str() + at + kTickLine.size()));
       return out;
     };
     std::vector<double> tick_us = ticks_in(log);

@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
-#include <regex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -93,14 +92,15 @@ class KServerProcess {
                                      directory_.string(),      "--port",     "0"};
     args.insert(args.end(), options.extra_args.begin(), options.extra_args.end());
     if (!Spawn(args)) return false;
-    static const std::regex kStarted("server started at port ([0-9]+)");
-    std::smatch match;
+    static constexpr std::string_view kStarted = "server started at port ";
     std::unique_lock lock(mutex_);
+    std::size_t at = std::string::npos;
     const bool started = changed_.wait_for(lock, options.start_timeout, [&] {
-      return std::regex_search(log_, match, kStarted) || stderr_closed_;
+      at = log_.find(kStarted);
+      return at != std::string::npos || stderr_closed_;
     });
-    if (!started || match.empty()) return false;
-    port_ = static_cast<std::uint16_t>(std::stoi(match[1].str()));
+    if (!started || at == std::string::npos) return false;
+    port_ = static_cast<std::uint16_t>(std::atoi(log_.c_str() + at + kStarted.size()));
     return true;
   }
 
