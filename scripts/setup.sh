@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang
   zlib1g-dev libjpeg-dev
-  qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins
+  qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins libxkbcommon-dev
   libassimp-dev libglm-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libspdlog-dev libfmt-dev
