@@ -120,6 +120,11 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   /// Drops the link to the account (the account's own link is the caller's).
   void ReleaseAccount() { account_ = nullptr; }
   const std::string& account_name() const { return account_name_; }
+  /// Gives the player id back (a remote-control login): with id 0 the session relays nothing
+  /// that could be taken for a later player of that id.
+  void ReleasePlayerId() { values_.SetNumber(protocol::kPropPlayerId, 0); }
+  /// The name given at login (remote-control logins set it themselves).
+  void set_account_name(std::string_view name) { account_name_ = std::string(name); }
   int version() const { return version_; }
   bool awaiting_login() const { return awaiting_login_; }
   /// Logged in as a player (not refused, not remote control, not a different first message).

@@ -173,7 +173,7 @@ TEST_F(KServerTest, RefusesEveryBadLoginWithItsText) {
   // Too short to be a login, or a name running past the end: closed without a reason.
   EXPECT_EQ(Refused("VX3DV00"), std::make_pair(std::string(), true));
   EXPECT_EQ(Refused(std::string("VX3DV002") + "\x45" + "ab"), std::make_pair(std::string(), true));
-  // A remote-control login is not offered yet: closed without a reason, as any refused one.
+  // A remote-control login with an account of no rights: closed without a reason.
   EXPECT_EQ(Refused(BuildLogin("VX3DV002", "guest", "guest"), 1),
             std::make_pair(std::string(), true));
 
