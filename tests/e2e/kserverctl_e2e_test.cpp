@@ -5,6 +5,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -12,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/encoding.h"
+#include "protocol/properties.h"
 #include "support/kserver_process.h"
 #include "support/protocol_client.h"
 
@@ -28,6 +33,16 @@ struct CtlResult {
   std::string out;
   std::string err;
 };
+
+// One JSON document as kserverctl wrote it; a null document when it does not parse.
+QJsonDocument ParseJson(const std::string& text) {
+  QJsonParseError error{};
+  QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+  EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
+  return doc;
+}
+
+std::string Str(const QJsonValue& value) { return value.toString().toStdString(); }
 
 std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -195,6 +210,145 @@ TEST_F(KServerCtlE2E, WatchSeesAPlayerComeAndKickSendsItAway) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(R"({"notice":"player_joined",)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(R"({"notice":"player_left",)"), std::string::npos) << r.out;
+}
+
+// A player on the bundled world's guest account, or on bob's.
+int JoinPlayer(testing::ProtocolClient& player, std::uint16_t port, const std::string& account,
+               const std::string& password) {
+  if (!player.Connect(port)) return 0;
+  player.Login(account, password);
+  const auto own = player.WaitFor(protocol::msg::kOwnProperties);
+  if (!own) return 0;
+  const auto id = protocol::ParsePlayerId(own->payload.substr(1));
+  return id ? *id : 0;
+}
+
+TEST_F(KServerCtlE2E, PlayersAndOnePlayerReadBackAsJson) {
+  testing::ProtocolClient bob;
+  const int id = JoinPlayer(bob, server_.port(), "bob", "b");
+  ASSERT_GT(id, 0);
+  std::string nickname;
+  protocol::PutEntry(nickname, protocol::kPropNickname, 0, "Bobby");
+  bob.Send(protocol::msg::kProperties, nickname);
+  std::this_thread::sleep_for(200ms);
+
+  CtlResult r = Ctl({"--json", "players"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const QJsonArray players = ParseJson(r.out).array();
+  ASSERT_EQ(players.size(), 1) << r.out;
+  const QJsonObject listed = players[0].toObject();
+  EXPECT_EQ(listed["id"].toInt(), id);
+  EXPECT_EQ(Str(listed["account"]), "bob");
+  EXPECT_EQ(Str(listed["properties"].toObject()["level"]), "startlevel.x");
+  EXPECT_EQ(Str(listed["properties"].toObject()["nickname"]), "Bobby");
+
+  r = Ctl({"--json", "player", "bob"}, "police", "p");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const QJsonObject player = ParseJson(r.out).object();
+  EXPECT_EQ(player["id"].toInt(), id);
+  EXPECT_EQ(player["rights"].toInt(), 0);
+  EXPECT_FALSE(player["guest"].toBool());
+  const QJsonObject properties = player["properties"].toObject();
+  EXPECT_EQ(Str(properties["address"]), "127.0.0.1");
+  EXPECT_EQ(Str(properties["nickname"]), "Bobby");
+  EXPECT_EQ(properties["angle"].toDouble(), 270);
+
+  // The table names the same fields.
+  r = Ctl({"player", std::to_string(id)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("127.0.0.1"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("startlevel.x"), std::string::npos) << r.out;
+}
+
+TEST_F(KServerCtlE2E, SetPlayerSayTellAndReloadReachThePlayers) {
+  testing::ProtocolClient bob;
+  const int bob_id = JoinPlayer(bob, server_.port(), "bob", "b");
+  ASSERT_GT(bob_id, 0);
+  testing::ProtocolClient guest;
+  const int guest_id = JoinPlayer(guest, server_.port(), "guest", "guest");
+  ASSERT_GT(guest_id, 0);
+
+  // Another level for bob; police may change a player of no rights.
+  CtlResult r = Ctl({"--json", "set-player", "bob", "--set", "level=courtyard.x"}, "police", "p");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Str(ParseJson(r.out).object()["properties"].toObject()["level"]), "courtyard.x");
+  auto level = bob.WaitFor(protocol::msg::kLevelName, 5s,
+                           [](const testing::Received& m) { return m.payload == "courtyard.x"; });
+  ASSERT_TRUE(level.has_value());
+  // A player without an account takes an edit too, and keeps the name it logged in with.
+  r = Ctl({"set-player", std::to_string(guest_id), "--set", "head_mesh=hat.x"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  r = Ctl({"--json", "player", std::to_string(guest_id)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Str(ParseJson(r.out).object()["account"]), "guest");
+  EXPECT_EQ(Str(ParseJson(r.out).object()["properties"].toObject()["head_mesh"]), "hat.x");
+
+  const std::string mark(1, protocol::kParagraphMark);
+  r = Ctl({"--json", "say", "Restart", "in", "5", "minutes"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ParseJson(r.out).object()["players"].toInt(), 2) << r.out;
+  for (testing::ProtocolClient* p : {&bob, &guest}) {
+    const auto said = p->WaitFor(protocol::msg::kAdminMessage);
+    ASSERT_TRUE(said.has_value());
+    EXPECT_EQ(said->payload, "Administrator admin:" + mark + "Restart in 5 minutes");
+  }
+  EXPECT_EQ(Ctl({"say", "no"}, "police", "p").status, 6);
+  r = Ctl({"tell", "bob", "behave"}, "police", "p");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto told = bob.WaitFor(protocol::msg::kAdminMessage);
+  ASSERT_TRUE(told.has_value());
+  EXPECT_EQ(told->payload, "Police police:" + mark + "behave");
+
+  r = Ctl({"reload", "courtyard.x"}, "trusted", "t");
+  ASSERT_EQ(r.status, 0) << r.err;
+  level = bob.WaitFor(protocol::msg::kLevelName);
+  ASSERT_TRUE(level.has_value());
+  const auto text = bob.WaitFor(protocol::msg::kLevelData);
+  ASSERT_TRUE(text.has_value());
+  EXPECT_FALSE(text->payload.empty());
+  EXPECT_TRUE(server_.WaitForLog("reload levels \"courtyard.x\""));
+}
+
+TEST_F(KServerCtlE2E, WatchPrintsJoinMoveLevelChangeAndLeave) {
+  const pid_t watch = Spawn({"--json", "watch"}, "police", "p", "watch2");
+  ASSERT_GT(watch, 0);
+  std::this_thread::sleep_for(500ms);
+
+  testing::ProtocolClient bob;
+  const int id = JoinPlayer(bob, server_.port(), "bob", "b");
+  ASSERT_GT(id, 0);
+  std::string moved;
+  protocol::PutEntry(moved, protocol::kPropX, 12.5);
+  bob.Send(protocol::msg::kProperties, moved);
+  std::this_thread::sleep_for(200ms);
+  ASSERT_EQ(Ctl({"set-player", "bob", "--set", "level=courtyard.x"}).status, 0);
+  bob.Close();
+  std::this_thread::sleep_for(500ms);
+  ::kill(watch, SIGINT);
+  const CtlResult r = Finish(watch, "watch2");
+  EXPECT_EQ(r.status, 0) << r.err;
+
+  // One JSON object per line; the player's story in order.
+  std::vector<std::string> story;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) {
+    const QJsonObject notice = ParseJson(line).object();
+    const std::string name = Str(notice["notice"]);
+    const QJsonObject properties = notice["properties"].toObject();
+    if (name == "player_joined" && notice["id"].toInt() == id) {
+      story.push_back("joined " + Str(notice["account"]) + " in " + Str(properties["level"]));
+    } else if (name == "player_changed" && properties.contains("x")) {
+      story.push_back("moved to x " + std::to_string(properties["x"].toDouble()));
+    } else if (name == "player_changed" && properties.size() == 1 && properties.contains("level")) {
+      story.push_back("entered " + Str(properties["level"]));
+    } else if (name == "player_left" && notice["id"].toInt() == id) {
+      story.push_back("left");
+    }
+  }
+  EXPECT_EQ(story,
+            (std::vector<std::string>{"entered startlevel.x", "joined bob in startlevel.x",
+                                      "moved to x 12.500000", "entered courtyard.x", "left"}))
+      << r.out;
 }
 
 }  // namespace

@@ -201,8 +201,11 @@ void RunSetPlayer(RemoteSession& session, const Options& options, std::ostream& 
   const std::string what = "set-player " + std::to_string(id);
   const auto assignments = ParseAssignments(options.edit.sets);
   const Notice current = ReadPlayer(session, id, what);
-  const MergedChange change =
+  MergedChange change =
       MergeChange(current.name, current.flags, current.properties, options.edit, assignments);
+  // A player without an account reads back as a guest record; sent back as a guest, the server
+  // would take nothing from it. Only an explicit --guest asks for that (it releases an account).
+  if (!options.edit.guest) change.flags &= ~1;
   session.Send(m::kSetPlayer,
                p::BuildSetPlayer(id, p::AccountChange{change.name, change.password,
                                                       change.properties, change.flags}));
