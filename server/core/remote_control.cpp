@@ -191,7 +191,7 @@ void Command::GetAccount(std::string_view payload) {
 void Command::SetAccount(std::string_view payload) {
   const auto parsed = protocol::ParseSetAccount(payload);
   if (!parsed) return;
-  TServerAccount* account = TargetAccount(parsed->account_number, "set account");
+  TServerAccount* account = TargetAccount(parsed->account_number, "set");
   if (account == nullptr) return;
   const AccountFields before = AccountFields::Of(*account);
   std::string note;
@@ -209,7 +209,7 @@ void Command::SetAccount(std::string_view payload) {
   }
   server_.observer().AccountViewChanged(*account);
   if (account->Session != nullptr) server_.observer().PlayerListChanged();
-  Log("set account " + DescribeAccount(*account) + ": " + DescribeChanges(before, *account) +
+  Log("set " + DescribeAccount(*account) + ": " + DescribeChanges(before, *account) +
       (note.empty() ? "" : "; " + note));
 }
 
@@ -233,7 +233,7 @@ void Command::AddAccount(std::string_view payload) {
 void Command::DeleteAccount(std::string_view payload) {
   const auto number = protocol::ParseAccountNumber(payload);
   if (!number) return;
-  TServerAccount* account = TargetAccount(*number, "delete account");
+  TServerAccount* account = TargetAccount(*number, "delete");
   if (account == nullptr) return;
   std::string what = "deleted " + DescribeAccount(*account);
   if (const TServerPlayer* player = account->Session)
@@ -267,7 +267,7 @@ void Command::GetPlayer(std::string_view payload) {
 void Command::SetPlayer(std::string_view payload) {
   const auto parsed = protocol::ParseSetPlayer(payload);
   if (!parsed) return;
-  TServerPlayer* player = TargetPlayer(parsed->player_id, "set player");
+  TServerPlayer* player = TargetPlayer(parsed->player_id, "set");
   if (player == nullptr) return;
   TServerAccount* bound = player->account();
   if (bound != nullptr && bound->Rights >= r_ && r_ != 3) {
