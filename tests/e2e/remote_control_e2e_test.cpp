@@ -166,6 +166,9 @@ class RemoteControlE2E : public ::testing::Test {
     ASSERT_TRUE(admin_.Open(server_.port(), "admin", "a"));
   }
 
+  // A clean shutdown; under the sanitizers a leak or a fault would change the exit status.
+  void TearDown() override { EXPECT_EQ(server_.Stop(), 0) << server_.Log(); }
+
   // A player logged in with kind 0; returns its id (0 on failure).
   int Join(ProtocolClient& player, const std::string& name, const std::string& password = "x") {
     if (!player.Connect(server_.port())) return 0;
@@ -375,7 +378,8 @@ TEST_F(RemoteControlE2E, RightsNeverRiseAboveTheSendersOwn) {
   };
   const auto added = trusted.Do(msg::kAddAccount, record("sneaky", 3));
   ASSERT_EQ(Only(added, msg::kAccountEntry).size(), 1u);
-  const auto entry = protocol::ParseAccountEntry(Only(added, msg::kAccountEntry)[0].payload);
+  const auto added_entries = Only(added, msg::kAccountEntry);
+  const auto entry = protocol::ParseAccountEntry(added_entries[0].payload);
   EXPECT_EQ(entry->name, "sneaky");
   EXPECT_EQ(entry->status, 2 * 4 + 1);
   const auto details = admin_.Account(entry->account_number, &keep);
