@@ -1,9 +1,5 @@
 #include "client/config/configuration.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
@@ -12,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/files.h"
 #include "client/config/des_cipher.h"
 #include "client/config/integer_parser.h"
 
@@ -97,38 +94,6 @@ std::optional<std::string> ReadFile(const std::filesystem::path& path) {
   return text;
 }
 
-// Writes a temporary file beside `path`, flushes it to disk and renames it over `path`, so a
-// crash leaves either the old file or the new one, never half of one.
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view text) {
-  std::string temp_name =
-      (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-  const int fd = mkstemp(temp_name.data());
-  if (fd < 0) {
-    return false;
-  }
-  // mkstemp makes the file private; keep the mode of the file being replaced, or the usual one.
-  struct stat existing {};
-  const mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
-  bool ok = fchmod(fd, mode) == 0;
-  for (std::size_t written = 0; ok && written < text.size();) {
-    const ssize_t result = ::write(fd, text.data() + written, text.size() - written);
-    if (result < 0 && errno == EINTR) {
-      continue;
-    }
-    ok = result > 0;
-    if (ok) {
-      written += static_cast<std::size_t>(result);
-    }
-  }
-  ok = ok && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(temp_name.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp_name.c_str());
-  }
-  return ok;
-}
-
 }  // namespace
 
 void ApplyConfigurationText(std::string_view text, ClientSettings& settings) {
@@ -194,7 +159,7 @@ bool LoadConfiguration(const std::filesystem::path& directory, UserValueStore* u
 bool SaveConfiguration(const std::filesystem::path& directory, UserValueStore* user_store,
                        const ClientSettings& settings) {
   const bool written =
-      WriteFileAtomically(directory / kConfigurationFileName, ConfigurationText(settings));
+      base::WriteFileAtomically(directory / kConfigurationFileName, ConfigurationText(settings));
   if (user_store != nullptr && user_store->Write("nickname", settings.Nickname) &&
       user_store->Write("accountname", settings.AccountName)) {
     user_store->Write("password", EncryptPasswordText(settings.AccountPassword, PasswordKey));

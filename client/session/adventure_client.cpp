@@ -4,6 +4,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "base/files.h"
 #include "client/config/integer_parser.h"
 #include "client/session/host_cache.h"
 #include "net/address.h"
@@ -18,32 +19,6 @@ namespace msg = protocol::msg;
 
 // A flood of datagrams must not hold the tick forever; what is left waits for the next one.
 constexpr int kMaxDatagramsPerTick = 1024;
-
-// Replaces `file` with `data` through a temporary file beside it, so a failed write never
-// leaves half a level behind.
-bool WriteFileAtomically(const std::filesystem::path& file, std::string_view data) {
-  std::error_code ec;
-  std::filesystem::create_directories(file.parent_path(), ec);
-  std::filesystem::path temporary = file;
-  temporary += ".part";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::filesystem::remove(temporary, ec);
-      return false;
-    }
-  }
-  std::filesystem::rename(temporary, file, ec);
-  if (ec) {
-    std::filesystem::remove(temporary, ec);
-    return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -233,8 +208,12 @@ void TAdventureClient::HandleLevelData(std::string_view payload) {
   const std::filesystem::path file = LevelPath();
   if (file.empty()) return;
   // An empty payload means the file on disk is still current.
-  if (!payload.empty() && !WriteFileAtomically(file, protocol::ExpandParagraphMarks(payload))) {
-    return;  // not written, so not entered
+  if (!payload.empty()) {
+    std::error_code ignored;
+    std::filesystem::create_directories(file.parent_path(), ignored);
+    if (!base::WriteFileAtomically(file, protocol::ExpandParagraphMarks(payload))) {
+      return;  // not written, so not entered
+    }
   }
   host_.LoadLevel(file);
 }

@@ -1,8 +1,8 @@
 #include "engine/io/x_writer.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
+
+#include "base/files.h"
 
 namespace tarvo::engine::io {
 namespace {
@@ -84,17 +84,7 @@ std::string WriteXText(const MeshData& mesh) {
 }
 
 bool SaveXFile(const MeshData& mesh, const std::string& path) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    if (!file) return false;
-    file << WriteXText(mesh);
-    file.flush();
-    if (!file) return false;
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  return !error;
+  return base::WriteFileAtomically(path, WriteXText(mesh));
 }
 
 }  // namespace tarvo::engine::io

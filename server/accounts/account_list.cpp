@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/files.h"
 #include "server/accounts/account_record.h"
-#include "server/accounts/atomic_file.h"
 
 namespace tarvo::server {
 
@@ -113,7 +113,7 @@ AccountLoadResult AccountList::LoadAccounts(const std::filesystem::path& file) {
   AccountLoadResult result;
   std::string data;
   bool missing = false;
-  if (!ReadWholeFile(file, data, &result.error, &missing)) {
+  if (!base::ReadWholeFile(file, data, &result.error, &missing)) {
     if (missing) {
       result.status = AccountLoadResult::Status::kMissing;
       result.error.clear();
@@ -172,7 +172,7 @@ AccountSaveResult AccountList::SaveAccounts(const std::filesystem::path& file) {
     }
     unread_file_.clear();
   }
-  if (!WriteFileAtomically(file, contents, &result.error)) return result;
+  if (!base::WriteFileAtomically(file, contents, &result.error, 0600)) return result;
   result.ok = true;
   result.accounts = static_cast<int>(accounts_.size());
   return result;

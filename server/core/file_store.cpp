@@ -6,8 +6,8 @@
 #include <limits>
 #include <system_error>
 
+#include "base/files.h"
 #include "protocol/encoding.h"
-#include "server/accounts/atomic_file.h"
 
 namespace tarvo::server {
 namespace fs = std::filesystem;
@@ -198,7 +198,7 @@ bool FileStore::IsGuildMember(std::string_view guild, std::string_view nickname,
   if (path.empty()) return false;
 
   std::string data;
-  if (!ReadWholeFile(path, data)) return false;
+  if (!base::ReadWholeFile(path, data)) return false;
   std::string wanted(account);
   wanted += ':';
   wanted += nickname;

@@ -1,7 +1,7 @@
 #include "server/core/server_config.h"
 
+#include "base/files.h"
 #include "protocol/integer_parser.h"
-#include "server/accounts/atomic_file.h"
 
 namespace tarvo::server {
 namespace {
@@ -38,7 +38,7 @@ std::string ParseServerConfig(std::string_view contents) {
 
 std::string ReadServerConfig(const std::filesystem::path& file) {
   std::string contents;
-  if (!ReadWholeFile(file, contents)) return std::string(kDefaultPortText);
+  if (!base::ReadWholeFile(file, contents)) return std::string(kDefaultPortText);
   return ParseServerConfig(contents);
 }
 
@@ -53,7 +53,7 @@ std::string FormatServerConfig(std::string_view port_text) {
 
 bool WriteServerConfig(const std::filesystem::path& file, std::string_view port_text,
                        std::string* error) {
-  return WriteFileAtomically(file, FormatServerConfig(port_text), error);
+  return base::WriteFileAtomically(file, FormatServerConfig(port_text), error);
 }
 
 std::optional<std::uint16_t> ParsePortText(std::string_view port_text, std::string* error) {

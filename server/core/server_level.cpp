@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "server/accounts/atomic_file.h"
+#include "base/files.h"
 #include "server/core/file_store.h"
 #include "server/core/server_player.h"
 
@@ -19,7 +19,7 @@ bool TServerLevel::Load() {
   if (path_.empty()) return false;
   file_time_ = FileModifiedTime(path_);
   std::string data;
-  if (!ReadWholeFile(path_, data)) return false;
+  if (!base::ReadWholeFile(path_, data)) return false;
   // The text ends at the first zero byte: nothing after it could travel in a message.
   const std::size_t zero = data.find('\0');
   if (zero != std::string::npos) data.resize(zero);

@@ -1,4 +1,4 @@
-#include "server/accounts/atomic_file.h"
+#include "base/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace tarvo::server {
+namespace tarvo::base {
 namespace {
 
 void SetError(std::string* error, const std::string& what, const std::filesystem::path& path,
@@ -30,12 +30,11 @@ bool WriteAll(int fd, std::string_view data) {
 }  // namespace
 
 bool WriteFileAtomically(const std::filesystem::path& file, std::string_view contents,
-                         std::string* error) {
+                         std::string* error, mode_t new_file_mode) {
   const std::filesystem::path temp =
       file.string() + ".tmp." + std::to_string(static_cast<long>(::getpid()));
-  // Keep the permissions of the file being replaced; new files are private to the owner, since
-  // the accounts file holds passwords.
-  mode_t mode = 0600;
+  // Keep the permissions of the file being replaced.
+  mode_t mode = new_file_mode;
   struct stat old_stat {};
   if (::stat(file.c_str(), &old_stat) == 0) mode = old_stat.st_mode & 07777;
 
@@ -104,4 +103,4 @@ bool ReadWholeFile(const std::filesystem::path& file, std::string& contents, std
   return true;
 }
 
-}  // namespace tarvo::server
+}  // namespace tarvo::base
