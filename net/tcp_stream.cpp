@@ -92,6 +92,12 @@ bool TcpStream::SetNoDelay(bool enabled) {
   return fd_ >= 0 && setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &value, sizeof(value)) == 0;
 }
 
+void TcpStream::HoldSends(bool hold) {
+  if (fd_ < 0) return;
+  const int value = hold ? 1 : 0;
+  setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &value, sizeof(value));
+}
+
 void TcpStream::Close() { detail::CloseFd(fd_); }
 
 }  // namespace tarvo::net

@@ -28,6 +28,8 @@ class TcpStream : public protocol::ByteStream {
 
   /// Turns Nagle's coalescing off (true) or on; returns false when the system refuses.
   bool SetNoDelay(bool enabled);
+  /// Corks the socket while held, so the small pieces of one packet leave as one segment.
+  void HoldSends(bool hold) override;
 
   /// Closes the socket; later calls report kError.
   void Close();

@@ -27,6 +27,9 @@ class ByteStream {
   virtual IoResult Send(const std::uint8_t* data, std::size_t size) = 0;
   /// Reads at most `capacity` bytes into `data`.
   virtual IoResult Receive(std::uint8_t* data, std::size_t capacity) = 0;
+  /// While held, the stream may gather the sends into larger segments; releasing hands on what
+  /// was gathered. The framing holds the stream while it offers a packet in small pieces.
+  virtual void HoldSends(bool hold) { (void)hold; }
 };
 
 }  // namespace tarvo::protocol

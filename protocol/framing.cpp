@@ -161,8 +161,17 @@ void PacketConnection::CompactOutput() {
 
 SendStatus PacketConnection::SendPending() {
   if (FlushBatch() == QueueStatus::kOverflow) return SendStatus::kOverflow;
+  if (output_queue_size() == 0) return SendStatus::kDone;
+  if (stream_ == nullptr) return SendStatus::kError;
+  // The pieces are small; held, the stream sends them as few segments rather than one each.
+  stream_->HoldSends(true);
+  const SendStatus status = OfferOutput();
+  stream_->HoldSends(false);
+  return status;
+}
+
+SendStatus PacketConnection::OfferOutput() {
   while (output_queue_size() > 0) {
-    if (stream_ == nullptr) return SendStatus::kError;
     const std::size_t n = std::min(kSendChunk, output_queue_size());
     const IoResult r =
         stream_->Send(reinterpret_cast<const std::uint8_t*>(output_.data() + output_head_), n);

@@ -136,6 +136,7 @@ class PacketConnection {
 
  private:
   QueueStatus AppendPacket(std::string_view compressed, std::size_t batch_size);
+  SendStatus OfferOutput();
   void CompactOutput();
 
   ByteStream* stream_;

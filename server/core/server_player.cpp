@@ -1,15 +1,11 @@
 #include "server/core/server_player.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
 #include <filesystem>
 
+#include "base/files.h"
 #include "net/tcp_stream.h"
 #include "protocol/encoding.h"
 #include "protocol/messages.h"
-#include "server/accounts/atomic_file.h"
 #include "server/core/server_frame.h"
 
 namespace tarvo::server {
@@ -53,16 +49,7 @@ void TServerPlayer::QueueLongMessage(int id, std::string_view payload) {
 
 void TServerPlayer::SendPending() {
   if (!is_connected()) return;
-  // The framing offers at most 256 bytes per send; corked, the pieces of one packet leave as
-  // one segment instead of one segment each.
-  auto* tcp = dynamic_cast<net::TcpStream*>(stream_.get());
-  const bool cork = tcp != nullptr && tcp->IsOpen() &&
-                    (!connection_.outgoing_batch().empty() || connection_.output_queue_size() > 0);
-  const int on = 1;
-  const int off = 0;
-  if (cork) ::setsockopt(tcp->fd(), IPPROTO_TCP, TCP_CORK, &on, sizeof on);
   const protocol::SendStatus status = connection_.SendPending();
-  if (cork) ::setsockopt(tcp->fd(), IPPROTO_TCP, TCP_CORK, &off, sizeof off);
   switch (status) {
     case protocol::SendStatus::kDone:
     case protocol::SendStatus::kWouldBlock:
@@ -216,7 +203,7 @@ void TServerPlayer::HandleFileRequest(std::string_view name) {
   // The size is checked before reading, so a huge file is never loaded only to be refused.
   std::error_code error;
   const auto size = path.empty() ? 0 : std::filesystem::file_size(path, error);
-  if (path.empty() || error || size > kMaxFileRequestSize || !ReadWholeFile(path, data) ||
+  if (path.empty() || error || size > kMaxFileRequestSize || !base::ReadWholeFile(path, data) ||
       data.size() > kMaxFileRequestSize) {
     QueueMessage(msg::kFileNotAvailable, name);
     return;
