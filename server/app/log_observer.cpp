@@ -2,29 +2,11 @@
 
 #include <spdlog/spdlog.h>
 
-#include <cstdio>
-
 #include "net/address.h"
 #include "server/core/server_level.h"
 #include "server/core/server_player.h"
 
 namespace tarvo::server {
-
-std::string Printable(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 32 || byte > 126 || c == '\\') {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      out += escaped;
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
-}
 
 namespace {
 

@@ -3,13 +3,10 @@
 #include <string>
 #include <string_view>
 
+#include "server/core/log_text.h"
 #include "server/core/server_observer.h"
 
 namespace tarvo::server {
-
-/// A log-safe copy of a text from the network or a file: control bytes and bytes above 126 are
-/// written as \xNN, so one event stays one line.
-std::string Printable(std::string_view text);
 
 /// The headless server's observer: one log line on stderr per event.
 class LogObserver final : public ServerObserver {

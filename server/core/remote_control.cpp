@@ -1,7 +1,6 @@
 #include "server/core/remote_control.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,6 +8,7 @@
 #include "net/address.h"
 #include "protocol/properties.h"
 #include "server/accounts/account_record.h"
+#include "server/core/log_text.h"
 #include "server/core/server_frame.h"
 #include "server/core/server_player.h"
 
@@ -21,34 +21,16 @@ namespace {
 constexpr std::string_view kAdministratorPrefix = "Administrator ";
 constexpr std::string_view kPolicePrefix = "Police ";
 
-// Texts from the network in a log line: control bytes and bytes above 126 as \xNN, so that one
-// event stays one line whatever a sender puts in a name.
-std::string LogText(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 32 || byte > 126 || c == '\\' || c == '"') {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      out += escaped;
-    } else {
-      out.push_back(c);
-    }
-  }
-  out.push_back('"');
-  return out;
-}
-
 int AccountFlags(const TServerAccount& account) {
   return protocol::EncodeAccountFlags({account.LoadOnly, account.Rights, account.Blocked});
 }
 
 std::string DescribeAccount(const TServerAccount& account) {
-  return "account " + std::to_string(account.Id) + " " + LogText(account.Name);
+  return "account " + std::to_string(account.Id) + " " + Quoted(account.Name);
 }
 
 std::string DescribePlayer(const TServerPlayer& player) {
-  return "player " + std::to_string(player.id()) + " (account " + LogText(player.account_name()) +
+  return "player " + std::to_string(player.id()) + " (account " + Quoted(player.account_name()) +
          ")";
 }
 
@@ -69,7 +51,7 @@ struct AccountFields {
 std::string DescribeChanges(const AccountFields& before, const TServerAccount& after) {
   std::vector<std::string> parts;
   if (before.name != after.Name)
-    parts.push_back("name " + LogText(before.name) + " -> " + LogText(after.Name));
+    parts.push_back("name " + Quoted(before.name) + " -> " + Quoted(after.Name));
   if (before.password != after.Password) parts.emplace_back("password");
   if (before.properties != after.Properties) parts.emplace_back("properties");
   if (before.rights != after.Rights)
@@ -143,7 +125,7 @@ std::string Command::Sender() const {
   const auto& remotes = server_.remote_sessions();
   const bool remote = std::any_of(remotes.begin(), remotes.end(),
                                   [this](const auto& s) { return s.get() == &sender_; });
-  std::string out = LogText(sender_.account_name()) + " (rights " + std::to_string(r_) + ", " +
+  std::string out = Quoted(sender_.account_name()) + " (rights " + std::to_string(r_) + ", " +
                     net::FormatIpv4(sender_.address());
   out += remote ? ", remote control)" : ", player " + std::to_string(sender_.id()) + ")";
   return out;
@@ -319,7 +301,7 @@ void Command::ReloadLevels(std::string_view payload) {
   if (!parsed || parsed->count < 1) return;
   std::vector<std::string> names(parsed->names.begin(), parsed->names.end());
   std::string list;
-  for (const std::string& name : names) list += (list.empty() ? "" : ", ") + LogText(name);
+  for (const std::string& name : names) list += (list.empty() ? "" : ", ") + Quoted(name);
   Log("reload levels " + (list.empty() ? std::string("(none named)") : list));
   server_.ReloadLevels(names);
 }
@@ -327,7 +309,7 @@ void Command::ReloadLevels(std::string_view payload) {
 void Command::MessageToAll(std::string_view payload) {
   server_.SendAdminMessageToAll(
       protocol::AdminMessageText(kAdministratorPrefix, sender_.account_name(), payload));
-  Log("message to all players: " + LogText(payload));
+  Log("message to all players: " + Quoted(payload));
 }
 
 void Command::MessageToPlayer(std::string_view payload) {
@@ -338,7 +320,7 @@ void Command::MessageToPlayer(std::string_view payload) {
   const std::string_view prefix = r_ >= 2 ? kAdministratorPrefix : kPolicePrefix;
   server_.SendAdminMessage(
       *player, protocol::AdminMessageText(prefix, sender_.account_name(), parsed->text));
-  Log("message to " + DescribePlayer(*player) + ": " + LogText(parsed->text));
+  Log("message to " + DescribePlayer(*player) + ": " + Quoted(parsed->text));
 }
 
 // Why a remote-control login is refused, or empty when it succeeds.
@@ -367,7 +349,7 @@ void RemoteControl::HandleLogin(TServerFrame& server, TServerPlayer& session,
   server.MoveToRemoteSessions(session);
   session.ReleasePlayerId();
   session.set_rights(account->Rights);
-  server.observer().Note("remote control: login of " + LogText(session.account_name()) +
+  server.observer().Note("remote control: login of " + Quoted(session.account_name()) +
                          " (rights " + std::to_string(account->Rights) + ", " +
                          net::FormatIpv4(session.address()) + ")");
 
