@@ -7,13 +7,10 @@
 #include <cmath>
 #include <glm/gtc/matrix_transform.hpp>
 
-#include "client/world/part_table.h"
 #include "engine/gl/offscreen_renderer.h"
 #include "engine/gui_app.h"
 #include "engine/io/canvas.h"
-#include "engine/io/file_loader.h"
-#include "engine/io/surface.h"
-#include "engine/scene/shadow.h"
+#include "tools/assetgen/preview_scene.h"
 
 namespace tarvo::engine {
 namespace {
@@ -22,8 +19,9 @@ constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 constexpr uint32_t kArmColor = 0xFF00FF;
 
-// The client's scene: lights, level, one avatar with its shadow and name label, the camera
-// behind it, the background and the back clipping distance.
+// The client's scene as the asset preview draws it: lights, level, one avatar with its shadow
+// and name label, the camera behind it, the background and the back clipping distance. The
+// arms get a colour found nowhere else in the picture.
 class RenderTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -37,76 +35,17 @@ class RenderTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(renderer_->ok()) << "no OpenGL 3.3 context";
-    loader_ = std::make_unique<io::FileLoader>(
-        std::vector<std::string>{std::string(TARVO_SOURCE_DIR) + "/data/client"});
-    scene_.SetLoader(loader_.get());
-    scene_.viewport().width = kWidth;
-    scene_.viewport().height = kHeight;
-
-    auto point = std::make_shared<Light>(Light::Type::kPoint, Color{0.8f, 0.8f, 0.8f});
-    auto ambient = std::make_shared<Light>(Light::Type::kAmbient, Color{0.4f, 0.4f, 0.4f});
-    shadow_light_ = std::make_shared<Light>(Light::Type::kPoint, Color{0.3f, 0.3f, 0.3f});
-    f1_ = scene_.CreateFrame();
-    f2_ = scene_.CreateFrame();
-    auto& f1 = f1_;
-    auto& f2 = f2_;
-    f1->AddLight(point);
-    f2->AddLight(shadow_light_);
-    scene_.root().AddLight(ambient);
-    f1->SetPosition(&scene_.root(), {0, 60, 0});
-    f2->SetPosition(&scene_.root(), {200, 20000, 240});
-
-    level_ = scene_.CreateFrame();
-    auto level_mesh = std::make_shared<MeshBuilder>();
-    ASSERT_TRUE(scene_.LoadMesh("level1.x", *level_mesh));
-    level_mesh->SetPerspective(true);
-    level_->AddVisual(level_mesh);
-
-    avatar_ = client::AssembleAvatar(scene_, client::MakePartTable());
+    assetgen::PreviewOptions options;
+    options.data_folder = std::string(TARVO_SOURCE_DIR) + "/data/client";
+    options.name = "Tester";
+    options.width = kWidth;
+    options.height = kHeight;
+    auto built = assetgen::BuildPreviewScene(scene_, options);
+    ASSERT_TRUE(built) << "level1.x could not be read";
+    preview_ = std::move(*built);
     for (int part : {client::kPartRightArm, client::kPartLeftArm}) {
-      avatar_.parts[part].mesh->SetColorRgb(kArmColor);
+      preview_.avatar.parts[part].mesh->SetColorRgb(kArmColor);
     }
-    MeshBuilder snapshot;
-    snapshot.AddFrame(*avatar_.frame);
-    shadow_ = std::make_shared<Shadow>(snapshot.CreateMesh(), shadow_light_, glm::vec3(0, 0, 0),
-                                       glm::vec3(0, 1, 0));
-    avatar_.frame->AddVisual(shadow_);
-    avatar_.frame->SetPosition(&scene_.root(), {0, 0, 0});
-    avatar_.frame->SetOrientation(&scene_.root(), {1, 0, 0}, {0, 1, 0});  // angle 0
-    label_ = MakeLabel("Tester");
-    avatar_.frame->AddVisual(label_);
-
-    auto& camera = *scene_.camera();
-    // Where the camera follow settles: 205 units behind the avatar (its +z) and 80 up.
-    camera.SetPosition(&scene_.root(), {205, 80, 0});
-    camera.LookAt(*avatar_.frame, &scene_.root(), LookAtConstraint::kZ);
-    camera.AddRotation(Combine::kBefore, {1, 0, 0}, -0.15f);
-    scene_.SetBack(500000);
-    scene_.SetBackground(Color{0.0f, 0.25f, 0.875f});
-  }
-
-  // The nickname decal: white text with a blue shadow on black, 0.4 world units per pixel.
-  std::shared_ptr<Texture> MakeLabel(const std::string& text) {
-    surface_ = io::Surface::Create(512, 32);
-    surface_->Fill(0x000000);
-    int w, h;
-    {
-      io::Canvas canvas(*surface_);
-      canvas.SetFont("Dialog", true, 20);
-      canvas.SetBrushTransparent(true);
-      w = canvas.TextWidth(text);
-      h = canvas.TextHeight(text);
-      canvas.SetFontColor(0x0000FF);
-      canvas.TextOut((512 - w) / 2 + 1, 1, text);
-      canvas.SetFontColor(0xFFFFFF);
-      canvas.TextOut((512 - w) / 2, 0, text);
-    }
-    auto texture = surface_->CreateTexture();
-    texture->SetDecalScale(true);
-    texture->SetDecalOrigin(256, static_cast<int>(55 / 0.4) + h);
-    texture->SetDecalSize(512 * 0.4f, 32 * 0.4f);
-    texture->SetDecalTransparency(true);
-    return texture;
   }
 
   // Where a point given in `frame`'s coordinates appears in the picture.
@@ -130,16 +69,8 @@ class RenderTest : public ::testing::Test {
   }
 
   static gl::OffscreenRenderer* renderer_;
-  std::unique_ptr<io::FileLoader> loader_;
   Scene scene_;
-  std::shared_ptr<Frame> f1_;  // holds the main point light
-  std::shared_ptr<Frame> f2_;  // holds the shadow light
-  std::shared_ptr<Frame> level_;
-  client::AvatarParts avatar_;
-  std::shared_ptr<Light> shadow_light_;
-  std::shared_ptr<Shadow> shadow_;
-  std::shared_ptr<io::Surface> surface_;
-  std::shared_ptr<Texture> label_;
+  assetgen::PreviewScene preview_;
 };
 
 gl::OffscreenRenderer* RenderTest::renderer_ = nullptr;
@@ -164,7 +95,7 @@ TEST_F(RenderTest, AvatarOnTheLevelWithArmColourShadowLabelAndBackground) {
   EXPECT_FALSE(NearColor(image.pixel(0, kHeight - 1), 0, 64, 223, 30));
 
   // The arm facing the camera shows the arm colour, lit.
-  const auto& arm = *avatar_.parts[client::kPartLeftArm].frame;
+  const auto& arm = *preview_.avatar.parts[client::kPartLeftArm].frame;
   const QPoint at = Project(arm, {0, -6, 0});
   int magenta = 0;
   for (int dy = -2; dy <= 2; ++dy) {
@@ -176,8 +107,8 @@ TEST_F(RenderTest, AvatarOnTheLevelWithArmColourShadowLabelAndBackground) {
   EXPECT_GE(magenta, 10) << "at " << at.x() << "," << at.y();
 
   // The arm colour appears nowhere far from the avatar.
-  const QPoint feet = Project(*avatar_.frame, {0, 0, 0});
-  const QPoint top = Project(*avatar_.frame, {0, 40, 0});
+  const QPoint feet = Project(*preview_.avatar.frame, {0, 0, 0});
+  const QPoint top = Project(*preview_.avatar.frame, {0, 40, 0});
   for (int y = 0; y < kHeight; y += 2) {
     for (int x = 0; x < kWidth; x += 2) {
       const QRgb p = image.pixel(x, y);
@@ -191,9 +122,9 @@ TEST_F(RenderTest, AvatarOnTheLevelWithArmColourShadowLabelAndBackground) {
 
 TEST_F(RenderTest, ShadowOnlyDarkensTheFloorUnderTheAvatar) {
   const QImage with_shadow = Render();
-  avatar_.frame->DeleteVisual(shadow_.get());
+  preview_.avatar.frame->DeleteVisual(preview_.shadow.get());
   const QImage without = Render();
-  const QPoint feet = Project(*avatar_.frame, {0, 0, 0});
+  const QPoint feet = Project(*preview_.avatar.frame, {0, 0, 0});
   int darker = 0;
   for (int y = 0; y < kHeight; ++y) {
     for (int x = 0; x < kWidth; ++x) {
@@ -213,11 +144,11 @@ TEST_F(RenderTest, ShadowFromASideLightFallsAwayFromIt) {
   // onto open floor on the left.
   auto side = scene_.CreateFrame();
   side->SetPosition(&scene_.root(), {0, 120, 150});
-  side->AddLight(shadow_light_);
-  f2_->DeleteLight(shadow_light_.get());
+  side->AddLight(preview_.shadow_light);
+  preview_.shadow_light_frame->DeleteLight(preview_.shadow_light.get());
   const QImage image = Render();
   Keep(image, "render_side_shadow.png");
-  avatar_.frame->DeleteVisual(shadow_.get());
+  preview_.avatar.frame->DeleteVisual(preview_.shadow.get());
   const QImage without = Render();
   const QPoint left = Project(scene_.root(), {0, 0, -30});
   const QPoint right = Project(scene_.root(), {0, 0, 30});
@@ -227,7 +158,7 @@ TEST_F(RenderTest, ShadowFromASideLightFallsAwayFromIt) {
 
 TEST_F(RenderTest, LabelBlackIsTransparentAndTheTextFacesTheViewer) {
   const QImage with_label = Render();
-  avatar_.frame->DeleteVisual(label_.get());
+  preview_.avatar.frame->DeleteVisual(preview_.label.get());
   const QImage without = Render();
   int changed = 0;
   int white = 0;
@@ -245,7 +176,7 @@ TEST_F(RenderTest, LabelBlackIsTransparentAndTheTextFacesTheViewer) {
   }
   EXPECT_GT(white, 20);
   // The label floats above the head: it is drawn higher in the picture than the head's top.
-  const QPoint head_top = Project(*avatar_.frame, {0, 40, 0});
+  const QPoint head_top = Project(*preview_.avatar.frame, {0, 40, 0});
   for (int y = head_top.y(); y < kHeight; ++y) {
     for (int x = 0; x < kWidth; ++x) EXPECT_EQ(with_label.pixel(x, y), without.pixel(x, y));
   }
@@ -254,13 +185,13 @@ TEST_F(RenderTest, LabelBlackIsTransparentAndTheTextFacesTheViewer) {
 
 TEST_F(RenderTest, LabelRedrawnThroughChangedShowsTheNewText) {
   const QImage before = Render();
-  surface_->Fill(0x000000);
+  preview_.label_surface->Fill(0x000000);
   {
-    io::Canvas canvas(*surface_);
+    io::Canvas canvas(*preview_.label_surface);
     canvas.SetBrushColor(0xFFFFFF);
     canvas.FillRect(0, 0, 512, 32);  // a label made of nothing but white
   }
-  label_->Changed(true, false);
+  preview_.label->Changed(true, false);
   const QImage after = Render();
   int more_white = 0;
   for (int y = 0; y < kHeight; ++y) {
@@ -276,7 +207,7 @@ TEST_F(RenderTest, LabelRedrawnThroughChangedShowsTheNewText) {
 TEST_F(RenderTest, BackClippingDistanceHidesFarGeometry) {
   scene_.SetBack(150);  // nearer than the avatar (about 220 units away)
   const QImage image = Render();
-  const QPoint body = Project(*avatar_.frame, {0, 20, 0});
+  const QPoint body = Project(*preview_.avatar.frame, {0, 20, 0});
   EXPECT_TRUE(NearColor(image.pixel(body), 0, 64, 223)) << std::hex << image.pixel(body);
   // The far wall goes too; the floor right in front of the camera stays.
   EXPECT_TRUE(NearColor(image.pixel(kWidth / 2, 150), 0, 64, 223));
@@ -286,14 +217,14 @@ TEST_F(RenderTest, BackClippingDistanceHidesFarGeometry) {
 TEST_F(RenderTest, PointLightBrightensTheFloorBeyondAmbient) {
   const QPoint floor_point = Project(scene_.root(), {-40, 0, -40});
   const int lit = qGray(Render().pixel(floor_point));
-  f1_->DeleteLight(f1_->lights()[0].get());
+  preview_.light_frame->DeleteLight(preview_.light_frame->lights()[0].get());
   const int ambient_only = qGray(Render().pixel(floor_point));
   EXPECT_GT(lit, ambient_only + 20);
 }
 
 TEST_F(RenderTest, WalkingPoseMovesThePartsOnScreen) {
   const QImage standing = Render();
-  avatar_.anim_set->SetTime(11);
+  preview_.avatar.anim_set->SetTime(11);
   const QImage walking = Render();
   Keep(walking, "render_walking.png");
   EXPECT_NE(standing, walking);
