@@ -1,0 +1,1 @@
+tarvo_add_fuzzer(fuzz_account_record SOURCES account_record_fuzz.cpp LIBS kserver_accounts)

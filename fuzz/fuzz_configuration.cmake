@@ -1,0 +1,1 @@
+tarvo_add_fuzzer(fuzz_configuration SOURCES configuration_fuzz.cpp LIBS client_config)

@@ -1,0 +1,1 @@
+tarvo_add_fuzzer(fuzz_server_config SOURCES server_config_fuzz.cpp LIBS kserver_core)
