@@ -6,7 +6,11 @@
 
 #include <assimp/Importer.hpp>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
+
+#include "engine/io/x_check.h"
 
 namespace tarvo::engine::io {
 namespace {
@@ -64,11 +68,28 @@ bool LoadMeshFile(const std::string& path, MeshData& out, const TextureResolver&
     return false;
   }
   try {
+    // Levels come from servers: a .x file is checked before assimp's reader sees it, and the
+    // reader is then given the very bytes that were checked.
+    std::ifstream file(path, std::ios::binary);
+    if (!file.is_open()) {
+      spdlog::warn("mesh file {} could not be opened", path);
+      return false;
+    }
+    const std::string data{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const bool is_x = IsXFile(data);
+    if (is_x) {
+      if (const std::string problem = FindXFileProblem(data); !problem.empty()) {
+        spdlog::warn("mesh file {} refused: {}", path, problem);
+        return false;
+      }
+    }
     Assimp::Importer importer;
     // The .x reader turns files right-handed by default; asking for left-handed output undoes
     // that, so vertices, face order and texture coordinates come back as written. Faces are
     // neither triangulated nor merged: collision needs the polygons as they are.
-    const aiScene* scene = importer.ReadFile(path, aiProcess_ConvertToLeftHanded);
+    constexpr unsigned kFlags = aiProcess_ConvertToLeftHanded;
+    const aiScene* scene = is_x ? importer.ReadFileFromMemory(data.data(), data.size(), kFlags, "x")
+                                : importer.ReadFile(path, kFlags);
     if (!scene || !scene->mRootNode) {
       spdlog::warn("mesh file {} could not be read: {}", path, importer.GetErrorString());
       return false;
