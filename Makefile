@@ -30,12 +30,23 @@ run: setup
 clean:
 	rm -rf build build-asan
 
-# Runs every libFuzzer target for FUZZ_SECONDS each (clang build in build-fuzz/).
+# Runs every libFuzzer target for FUZZ_SECONDS each (clang build in build-fuzz/), keeps going past a
+# target that fails, and names the failed ones at the end; crashing inputs land in
+# build-fuzz/artifacts/<target>/.
 FUZZ_SECONDS ?= 60
 fuzz: setup
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
+	@failed=""; \
 	for f in build-fuzz/bin/fuzz_*; do \
-	  mkdir -p build-fuzz/corpus/$$(basename $$f); \
-	  $$f -max_total_time=$(FUZZ_SECONDS) -max_len=70000 build-fuzz/corpus/$$(basename $$f) || exit 1; \
-	done
+	  name=$$(basename $$f); \
+	  mkdir -p build-fuzz/corpus/$$name build-fuzz/artifacts/$$name; \
+	  echo "== $$name"; \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp $$f -max_total_time=$(FUZZ_SECONDS) \
+	    -max_len=70000 -artifact_prefix=build-fuzz/artifacts/$$name/ build-fuzz/corpus/$$name \
+	    || failed="$$failed $$name"; \
+	done; \
+	if [ -n "$$failed" ]; then \
+	  echo "fuzz targets that failed:$$failed"; exit 1; \
+	fi; \
+	echo "every fuzz target ran $(FUZZ_SECONDS) s without a failure"
