@@ -2,11 +2,11 @@
 // bytes in a .x file load or fail cleanly, faces only name vertices that exist, and texture
 // names reach the resolver as base names.
 //
-// Known crash inside assimp 5.2's .x reader (not ours to patch; found within a minute): a
-// MeshMaterialList that announces a material but holds no Material block, e.g.
+// assimp 5.2's .x reader trusts declared counts and crashes on, e.g., a MeshMaterialList that
+// announces a material but holds no Material block:
 //   Mesh m { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; MeshMaterialList { 1; 1; 0;; } }
-// after "xof 0303txt 0032", dereferences a null pointer during ReadFile. Run with
-// -fork=1 -ignore_crashes=1 to keep fuzzing past it.
+// after "xof 0303txt 0032". LoadMeshFile refuses such files before assimp sees them
+// (engine/io/x_check.h); a crash here means a case that check does not know yet.
 #include <spdlog/spdlog.h>
 #include <unistd.h>
 
