@@ -75,9 +75,8 @@ TEST(XCheckTest, WellFormedFilesPassHoweverTheyAreSpelled) {
       // A template with braces inside ends at its first closing brace, as the reader has it.
       X("template Odd { <0A> { } Mesh m { 3; 0;0;0;, 1;0;0;, 0;1;0;; 0; }"),
       // Normals, texture coordinates, colours, skin, unknown objects, frames and animations.
-      X(std::string(
-            "Frame root { FrameTransformMatrix { 1;0;0;0;0;1;0;0;0;0;1;0;0;0;0;1;; }\n"
-            "Frame child { Mesh m { ") +
+      X(std::string("Frame root { FrameTransformMatrix { 1;0;0;0;0;1;0;0;0;0;1;0;0;0;0;1;; }\n"
+                    "Frame child { Mesh m { ") +
         kTriangle +
         "MeshNormals { 1; 0;1;0;; 1; 3;0,0,0;; }\n"
         "MeshTextureCoords { 3; 0;0;, 1;0;, 0;1;; }\n"
