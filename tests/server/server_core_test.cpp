@@ -10,6 +10,7 @@
 #include "protocol/messages.h"
 #include "protocol/properties.h"
 #include "server/core/server_frame.h"
+#include "settle.h"
 #include "support/protocol_client.h"
 #include "temp_dir.h"
 
@@ -63,14 +64,7 @@ class ServerCoreTest : public ::testing::Test {
     ASSERT_TRUE(server_->StartServer("0").ok);
   }
 
-  // Runs server ticks and lets every client read.
-  void Settle(int ticks = 6) {
-    for (int i = 0; i < ticks; ++i) {
-      server_->Timer2Timer();
-      std::this_thread::sleep_for(std::chrono::milliseconds(3));
-      for (auto& c : clients_) c->Poll();
-    }
-  }
+  void Settle(int ticks = 6) { server::Settle(*server_, clients_, ticks); }
 
   ProtocolClient& Join(std::string_view account, std::string_view password) {
     clients_.push_back(std::make_unique<ProtocolClient>());
