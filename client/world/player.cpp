@@ -85,6 +85,9 @@ void TPlayer::BuildAvatar() {
     replay += EncodeProperty(code);
     field = kNoColour;
   };
+  // A texture that fails to load on the new parts keeps its name: the replay emptied the field
+  // first, and an emptied name would otherwise be reported as the player's texture.
+  const std::string body_tex = BodyTex;
   replay_text(BodyMesh, kDefaultBodyMesh, protocol::kPropBodyMesh);
   replay_text(HeadMesh, kDefaultHeadMesh, protocol::kPropHeadMesh);
   replay_text(BodyTex, kDefaultBodyTex, protocol::kPropBodyTexture);
@@ -92,6 +95,7 @@ void TPlayer::BuildAvatar() {
   replay_colour(ShoeColor, kDefaultShoeColor, protocol::kPropShoeColour);
   replay_colour(HandColor, kDefaultHandColor, protocol::kPropHandColour);
   ApplyProperties(replay, false);
+  if (BodyTex.empty()) BodyTex = body_tex;
   view->FinishAvatar(*this, IsLocal());
 }
 

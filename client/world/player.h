@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -85,7 +86,8 @@ class TPlayer {
   bool Jumping = false;
   bool Rising = true;
   bool JumpKeyHeld = false;
-  std::int32_t BackDir = 0;
+  /// Walking direction kept while only the back key is held.
+  std::array<float, 3> BackDir{};
   bool BackLatched = false;
   bool CameraFrozen = false;
   bool CameraKeyHeld = false;

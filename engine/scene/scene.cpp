@@ -38,6 +38,17 @@ glm::mat4 Viewport::Projection() const {
 
 Scene::Scene() : root_(Frame::Create()), camera_(Frame::Create(root_.get())) {}
 
+void Scene::Clear() {
+  std::vector<std::shared_ptr<Frame>> doomed = root_->children();
+  for (const auto& frame : doomed) root_->DeleteChild(frame.get());
+  std::vector<std::shared_ptr<Light>> lights = root_->lights();
+  for (const auto& light : lights) root_->DeleteLight(light.get());
+  std::vector<std::shared_ptr<Visual>> visuals = root_->visuals();
+  for (const auto& visual : visuals) root_->DeleteVisual(visual.get());
+  // A new camera, so nothing of the old one's place, turn or velocity survives.
+  camera_ = Frame::Create(root_.get());
+}
+
 std::shared_ptr<Frame> Scene::CreateFrame(Frame* parent) {
   return Frame::Create(parent ? parent : root_.get());
 }

@@ -64,6 +64,10 @@ class Scene {
   const Frame& root() const { return *root_; }
   /// The camera frame, a child of the scene frame.
   const std::shared_ptr<Frame>& camera() const { return camera_; }
+  /// Releases everything the scene holds: every frame but the camera, the scene frame's lights
+  /// and visuals; the camera goes back to the origin, unturned and still. Loader and renderer
+  /// stay.
+  void Clear();
   /// A new frame below `parent` (the scene frame when none is given).
   std::shared_ptr<Frame> CreateFrame(Frame* parent = nullptr);
 
