@@ -58,6 +58,18 @@ class Shaper {
       Polygon({{x0, y0, z0}, {x0, y0, z1}, {x1, y0, z1}, {x1, y0, z0}}, {0, -1, 0}, color);
   }
 
+  // A box standing on the level's floor, open below. Its top comes after its sides: collision
+  // takes faces from the last, so a probe reaching the top edge is carried up before the sides
+  // can stop it, and a box low enough is a step.
+  void LevelBox(glm::vec3 lo, glm::vec3 hi, Color color) {
+    const float x0 = lo.x, y0 = lo.y, z0 = lo.z, x1 = hi.x, y1 = hi.y, z1 = hi.z;
+    Polygon({{x0, y0, z0}, {x0, y1, z0}, {x1, y1, z0}, {x1, y0, z0}}, {0, 0, -1}, color);
+    Polygon({{x0, y0, z1}, {x0, y1, z1}, {x1, y1, z1}, {x1, y0, z1}}, {0, 0, 1}, color);
+    Polygon({{x0, y0, z0}, {x0, y1, z0}, {x0, y1, z1}, {x0, y0, z1}}, {-1, 0, 0}, color);
+    Polygon({{x1, y0, z0}, {x1, y1, z0}, {x1, y1, z1}, {x1, y0, z1}}, {1, 0, 0}, color);
+    Polygon({{x0, y1, z0}, {x0, y1, z1}, {x1, y1, z1}, {x1, y1, z0}}, {0, 1, 0}, color);
+  }
+
  private:
   MeshData& mesh_;
 };
@@ -151,16 +163,16 @@ MeshData MakeLevel() {
       {{-kHalf, 0, -kHalf}, {-kHalf, kWall, -kHalf}, {-kHalf, kWall, kHalf}, {-kHalf, 0, kHalf}},
       {1, 0, 0}, wall);
   // A step low enough to walk onto.
-  s.Box({-300, 0, 150}, {-150, 15, 300}, Color::FromRgb(0x8080A0), false);
+  s.LevelBox({-300, 0, 150}, {-150, 15, 300}, Color::FromRgb(0x8080A0));
   // A platform too high to step onto, reached by a ramp along +z.
   const Color stone = Color::FromRgb(0x909090);
-  s.Box({150, 0, 350}, {330, 45, 520}, stone, false);
+  s.LevelBox({150, 0, 350}, {330, 45, 520}, stone);
   s.Polygon({{150, 0, 170}, {150, 45, 350}, {330, 45, 350}, {330, 0, 170}}, {0, 1, -0.25f},
             Color::FromRgb(0xA08060));
   s.Polygon({{150, 0, 170}, {150, 45, 350}, {150, 0, 350}}, {-1, 0, 0}, stone);
   s.Polygon({{330, 0, 170}, {330, 45, 350}, {330, 0, 350}}, {1, 0, 0}, stone);
   // A pillar to walk around.
-  s.Box({-260, 0, -320}, {-200, 90, -260}, Color::FromRgb(0xA05030), false);
+  s.LevelBox({-260, 0, -320}, {-200, 90, -260}, Color::FromRgb(0xA05030));
   return mesh;
 }
 
