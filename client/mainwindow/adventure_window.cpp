@@ -1,0 +1,354 @@
+#include "client/mainwindow/adventure_window.h"
+
+#include <spdlog/spdlog.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <ctime>
+
+#include "protocol/properties.h"
+
+namespace tarvo::client {
+namespace {
+
+// Blanks and control characters, as the chat line trims them.
+std::string Trimmed(const std::string& text) {
+  size_t first = 0, last = text.size();
+  while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
+  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
+  return text.substr(first, last - first);
+}
+
+bool IsEnter(const QKeyEvent& event) {
+  return event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter;
+}
+
+}  // namespace
+
+bool FeedGameKey(InputState& input, const QKeyEvent& event) {
+  const bool keypad = event.modifiers().testFlag(Qt::KeypadModifier);
+  GameKey key;
+  switch (event.key()) {
+    case Qt::Key_8:
+      if (!keypad) return false;
+      [[fallthrough]];
+    case Qt::Key_Up:
+      key = GameKey::kPad8;
+      break;
+    case Qt::Key_2:
+      if (!keypad) return false;
+      [[fallthrough]];
+    case Qt::Key_Down:
+      key = GameKey::kPad2;
+      break;
+    case Qt::Key_4:
+      if (!keypad) return false;
+      [[fallthrough]];
+    case Qt::Key_Left:
+      key = GameKey::kPad4;
+      break;
+    case Qt::Key_6:
+      if (!keypad) return false;
+      [[fallthrough]];
+    case Qt::Key_Right:
+      key = GameKey::kPad6;
+      break;
+    case Qt::Key_5:
+      if (!keypad) return false;
+      [[fallthrough]];
+    case Qt::Key_Clear:  // keypad 5 without Num Lock
+    case Qt::Key_Space:
+      key = GameKey::kPad5;
+      break;
+    case Qt::Key_0:
+      if (!keypad) return false;
+      [[fallthrough]];
+    case Qt::Key_Insert:
+      key = GameKey::kPad0;
+      break;
+    default:
+      return false;
+  }
+  // Held keys repeat as release and press pairs: the key stays down throughout.
+  if (event.isAutoRepeat()) return true;
+  if (event.type() == QEvent::KeyPress) {
+    input.Press(key);
+  } else {
+    input.Release(key);
+  }
+  return true;
+}
+
+TAdventure::TAdventure(ClientPaths paths, QWidget* parent)
+    : QWidget(parent),
+      paths_(std::move(paths)),
+      loader_(paths_.asset_folders),
+      game_(std::make_unique<GameWorld>(&loader_)) {
+  setWindowTitle(kCaption);
+  setFixedSize(kWidth, kHeight);
+  setAutoFillBackground(true);
+  QPalette black = palette();
+  black.setColor(QPalette::Window, Qt::black);
+  setPalette(black);
+
+  // The view and the chat line sit in a 640 by 480 block, centred when the window is larger
+  // (full screen).
+  auto* block = new QWidget(this);
+  block->setFixedSize(kWidth, kHeight);
+  view_ = new engine::gl::View(block);
+  view_->setGeometry(0, 0, engine::gl::View::kWidth, engine::gl::View::kHeight);
+  chat_line_ = new QLineEdit(block);
+  chat_line_->setGeometry(0, kHeight - kChatLineHeight, kWidth, kChatLineHeight);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(block, 0, Qt::AlignCenter);
+
+  game_->SetLabelMaker(&label_maker_);
+  view_->SetScene(&game_->scene());
+  view_->SetInitializeHandler([this] { OnViewInitialized(); });
+  view_->SetFinalizeHandler([this] { OnViewFinalizing(); });
+  view_->SetOverlayHandler([this](engine::io::Canvas& canvas) { DrawOverlays(canvas); });
+
+  view_->installEventFilter(this);
+  chat_line_->installEventFilter(this);
+  installEventFilter(this);
+
+  connect(qApp, &QGuiApplication::applicationStateChanged, this,
+          [this](Qt::ApplicationState state) {
+            game_->SetApplicationActive(state == Qt::ApplicationActive);
+            if (state != Qt::ApplicationActive) game_->input().ReleaseAll();
+          });
+
+  timer_.setInterval(kTickMs);
+  timer_.setTimerType(Qt::PreciseTimer);
+  connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
+  timer_.start();
+
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+}
+
+TAdventure::~TAdventure() {
+  timer_.stop();
+  session_.reset();
+  // The view lets go of the scene while the world still exists.
+  delete view_;
+  view_ = nullptr;
+}
+
+TAdventureClient& TAdventure::StartSession(ClientSettings& settings) {
+  session_.reset();
+  SessionOptions options;
+  options.level_directory = paths_.level_folder;
+  session_ = std::make_unique<TAdventureClient>(settings, world(), *this, options);
+  return *session_;
+}
+
+void TAdventure::Tick() {
+  game_->Tick();  // the engine step asks the view to draw
+}
+
+void TAdventure::OnViewInitialized() {
+  logo_ = engine::io::Surface::Create(1, 1);
+  const std::string logo_file = loader_.Resolve("logo.bmp");
+  // Without its logo the scene is still built.
+  if (logo_file.empty() || !logo_->LoadBitmap(logo_file)) {
+    spdlog::warn("logo.bmp could not be loaded");
+    logo_.reset();
+  }
+  game_->Initialize();
+}
+
+void TAdventure::OnViewFinalizing() {
+  game_->Finalize();
+  logo_.reset();
+}
+
+void TAdventure::DrawOverlays(engine::io::Canvas& canvas) {
+  try {
+    canvas.SetBrushTransparent(true);
+    canvas.SetFont("Dialog", true, 14);
+    canvas.SetFontColor(0xFFFFFF);
+    const int h = canvas.TextHeight(" ");
+    const auto& lines = game_->ChatLines();
+    const int count = static_cast<int>(lines.size());
+    for (int j = 0; j < count; ++j) {
+      canvas.TextOut(kChatLeft, kChatBottom - h * (count - j), lines[j]);
+    }
+  } catch (const std::exception& e) {
+    spdlog::debug("chat overlay: {}", e.what());
+  }
+  try {
+    if (logo_) canvas.Draw(kLogoLeft, kLogoTop, *logo_);
+  } catch (const std::exception& e) {
+    spdlog::debug("logo overlay: {}", e.what());
+  }
+}
+
+void TAdventure::ToggleFullScreen() {
+  // The scene is rebuilt from the current state, as after a new 3D device.
+  game_->Finalize();
+  if (full_screen_) {
+    showNormal();
+    setFixedSize(kWidth, kHeight);
+    restoreGeometry(window_geometry_);
+    view_->unsetCursor();
+    full_screen_ = false;
+  } else {
+    window_geometry_ = saveGeometry();
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    showFullScreen();
+    full_screen_ = true;
+  }
+  if (view_->Initialized()) OnViewInitialized();
+  view_->setCursor(Qt::ArrowCursor);
+}
+
+void TAdventure::SendChatLine() {
+  TPlayer& me = game_->LocalPlayer();
+  me.ChatText = Trimmed(chat_line_->text().toLatin1().toStdString());
+  std::string entry(1, static_cast<char>(protocol::kPropChatText + 32));
+  entry += me.EncodeProperty(protocol::kPropChatText);
+  me.ApplyProperties(entry, true);
+  chat_line_->clear();
+  if (TAdventureClient* session = CurrentSession(world())) session->SendChat(me.ChatText);
+}
+
+void TAdventure::SetChatMode(bool on) { game_->SetChatMode(on); }
+
+void TAdventure::ShowCentred(QWidget* dialog) {
+  if (dialog == nullptr) return;
+  if (full_screen_) {
+    // Centred in the 640 by 480 picture.
+    const QPoint origin = view_->parentWidget()->mapToGlobal(QPoint(0, 0));
+    dialog->move(origin + QPoint((kWidth - dialog->width()) / 2, (kHeight - dialog->height()) / 2));
+  }
+  dialog->show();
+  dialog->raise();
+  dialog->activateWindow();
+}
+
+bool TAdventure::HandleShortcut(QKeyEvent* event, bool typing) {
+  if (IsEnter(*event) && event->modifiers().testFlag(Qt::AltModifier)) {
+    // The chat line gets the Enter too, so typing sends what was typed.
+    ToggleFullScreen();
+    if (typing) SendChatLine();
+    return true;
+  }
+  switch (event->key()) {
+    case Qt::Key_Escape:
+      close();
+      return true;
+    case Qt::Key_F1:
+      ShowCentred(options_dialog_);
+      return true;
+    case Qt::Key_F2:
+      ShowCentred(edit_look_dialog_);
+      return true;
+    case Qt::Key_F12:
+      TakeScreenshot();
+      return true;
+    default:
+      break;
+  }
+  if (IsEnter(*event) && typing) {
+    SendChatLine();
+    return true;
+  }
+  return false;
+}
+
+bool TAdventure::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress: {
+      auto* key = static_cast<QKeyEvent*>(event);
+      FeedGameKey(game_->input(), *key);
+      if (HandleShortcut(key, watched == chat_line_)) return true;
+      // Keypad keys go nowhere else while the view has the keyboard.
+      return watched != chat_line_ && key->modifiers().testFlag(Qt::KeypadModifier);
+    }
+    case QEvent::KeyRelease:
+      FeedGameKey(game_->input(), *static_cast<QKeyEvent*>(event));
+      return false;
+    case QEvent::MouseButtonPress:
+      if (watched == chat_line_) {
+        SetChatMode(true);
+        chat_line_->setFocus(Qt::MouseFocusReason);
+      } else if (watched == view_) {
+        SetChatMode(false);
+        view_->setFocus(Qt::MouseFocusReason);
+      }
+      return false;
+    case QEvent::FocusIn:
+      // Any other way of moving the focus is turned back to where the chat mode says.
+      if (watched == chat_line_ && !game_->ChatMode()) {
+        QMetaObject::invokeMethod(
+            view_,
+            [this] {
+              if (!game_->ChatMode()) view_->setFocus(Qt::OtherFocusReason);
+            },
+            Qt::QueuedConnection);
+      } else if (watched == view_ && game_->ChatMode()) {
+        QMetaObject::invokeMethod(
+            chat_line_,
+            [this] {
+              if (game_->ChatMode()) chat_line_->setFocus(Qt::OtherFocusReason);
+            },
+            Qt::QueuedConnection);
+      }
+      return false;
+    default:
+      return false;
+  }
+}
+
+void TAdventure::closeEvent(QCloseEvent* event) {
+  event->accept();
+  QApplication::quit();
+}
+
+void TAdventure::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::ActivationChange && !isActiveWindow()) {
+    game_->input().ReleaseAll();  // keys let go elsewhere never reach us
+  }
+  QWidget::changeEvent(event);
+}
+
+QImage TAdventure::Grab() { return grab().toImage(); }
+
+bool TAdventure::SaveScreenshot(const std::filesystem::path& file) {
+  std::error_code ignored;
+  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ignored);
+  return Grab().save(QString::fromStdString(file.string()), "PNG");
+}
+
+void TAdventure::TakeScreenshot() {
+  char stamp[32];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
+  const std::filesystem::path file =
+      paths_.screenshot_folder / (std::string("tarvo3d-") + stamp + ".png");
+  game_->AddChatLine(SaveScreenshot(file)
+                         ? "Screenshot saved to " + file.string()
+                         : "The screenshot could not be saved to " + file.string());
+}
+
+void TAdventure::ShowMessage(std::string_view text, std::string_view caption) {
+  QMessageBox box(
+      QMessageBox::NoIcon,
+      caption.empty() ? QString(kCaption) : QString::fromLatin1(caption.data(), caption.size()),
+      QString::fromLatin1(text.data(), static_cast<int>(text.size())), QMessageBox::Ok,
+      isVisible() ? this : nullptr);
+  box.exec();  // the frame timer keeps firing meanwhile
+}
+
+void TAdventure::LoadLevel(const std::filesystem::path& file) { game_->LoadLevel(file.string()); }
+
+}  // namespace tarvo::client

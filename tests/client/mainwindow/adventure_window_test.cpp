@@ -1,0 +1,120 @@
+#include "client/mainwindow/adventure_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+
+#include "client/mainwindow/client_paths.h"
+
+namespace tarvo::client {
+namespace {
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "tarvo3d_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+class MainWindowGui : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    ClientPaths paths;
+    paths.asset_folders = {TARVO_SOURCE_DIR "/data/client"};
+    paths.level_folder = ::testing::TempDir() + "/levels";
+    paths.screenshot_folder = ::testing::TempDir() + "/shots";
+    window = std::make_unique<TAdventure>(paths);
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  }
+  void Settle() {
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  }
+  std::unique_ptr<TAdventure> window;
+};
+
+TEST_F(MainWindowGui, LayoutAndCaption) {
+  EXPECT_EQ(window->windowTitle(), "Tarvo 3D");
+  EXPECT_EQ(window->size(), QSize(640, 480));
+  EXPECT_EQ(window->view().geometry(), QRect(0, 0, 640, 456));
+  EXPECT_EQ(window->chat_line().geometry(), QRect(0, 456, 640, 24));
+}
+
+TEST_F(MainWindowGui, ChatLineTakesTheKeyboardOnlyWhenClicked) {
+  QLineEdit& line = window->chat_line();
+  window->view().setFocus();
+  Settle();
+  // Tab or any other focus change does not put the chat line in charge.
+  line.setFocus(Qt::TabFocusReason);
+  Settle();
+  EXPECT_FALSE(window->game().ChatMode());
+  EXPECT_FALSE(line.hasFocus());
+
+  QTest::mouseClick(&line, Qt::LeftButton);
+  Settle();
+  EXPECT_TRUE(window->game().ChatMode());
+  EXPECT_TRUE(line.hasFocus());
+  window->view().setFocus(Qt::OtherFocusReason);
+  Settle();
+  EXPECT_TRUE(line.hasFocus()) << "turned back to the chat line";
+
+  QTest::mouseClick(&window->view(), Qt::LeftButton);
+  Settle();
+  EXPECT_FALSE(window->game().ChatMode());
+  EXPECT_TRUE(window->view().hasFocus());
+}
+
+TEST_F(MainWindowGui, EnterSendsTheTrimmedLineAndAnEmptyLineAddsNothing) {
+  QLineEdit& line = window->chat_line();
+  window->game().LocalPlayer().Nickname = "Ann";
+  QTest::mouseClick(&line, Qt::LeftButton);
+  QTest::keyClicks(&line, "  hello there  ");
+  QTest::keyClick(&line, Qt::Key_Return);
+  EXPECT_EQ(window->game().LocalPlayer().ChatText, "hello there");
+  EXPECT_EQ(window->game().ChatLines(), std::vector<std::string>{"Ann: hello there"});
+  EXPECT_TRUE(line.text().isEmpty());
+
+  QTest::keyClicks(&line, "   ");
+  QTest::keyClick(&line, Qt::Key_Return);
+  EXPECT_EQ(window->game().LocalPlayer().ChatText, "");
+  EXPECT_EQ(window->game().ChatLines().size(), 1u);
+}
+
+TEST_F(MainWindowGui, GameKeysReachTheInputAlsoWhileTyping) {
+  QLineEdit& line = window->chat_line();
+  QTest::mouseClick(&line, Qt::LeftButton);
+  InputState& input = window->game().input();
+  QTest::keyPress(&line, Qt::Key_8, Qt::KeypadModifier);
+  EXPECT_TRUE(input.IsDown(GameKey::kPad8));
+  QTest::keyRelease(&line, Qt::Key_8, Qt::KeypadModifier);
+  EXPECT_FALSE(input.IsDown(GameKey::kPad8));
+  EXPECT_TRUE(input.Query(GameKey::kPad8)) << "a press since the last query counts once";
+  EXPECT_FALSE(input.Query(GameKey::kPad8));
+  line.clear();
+  QTest::keyClicks(&line, "8");  // the main keyboard's 8 is text
+  EXPECT_FALSE(input.Query(GameKey::kPad8));
+  EXPECT_EQ(line.text(), "8");
+
+  QTest::mouseClick(&window->view(), Qt::LeftButton);
+  for (auto [key, game_key] :
+       {std::pair{Qt::Key_Up, GameKey::kPad8}, std::pair{Qt::Key_Down, GameKey::kPad2},
+        std::pair{Qt::Key_Left, GameKey::kPad4}, std::pair{Qt::Key_Right, GameKey::kPad6},
+        std::pair{Qt::Key_Space, GameKey::kPad5}, std::pair{Qt::Key_Insert, GameKey::kPad0}}) {
+    QTest::keyPress(&window->view(), key);
+    EXPECT_TRUE(input.IsDown(game_key)) << key;
+    QTest::keyRelease(&window->view(), key);
+    EXPECT_FALSE(input.IsDown(game_key)) << key;
+  }
+}
+
+TEST_F(MainWindowGui, EscapeEndsTheProgram) {
+  QTest::keyClick(&window->view(), Qt::Key_Escape);
+  EXPECT_FALSE(window->isVisible());
+}
+
+}  // namespace
+}  // namespace tarvo::client
