@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <string>
+#include <string_view>
+
+class QWidget;
+
+namespace tarvo::client {
+
+/// The 8-bit text of an edit; characters outside Latin-1 become "?".
+std::string EditText(const QString& text);
+/// An 8-bit setting as edit text, byte for byte.
+QString EditText(std::string_view text);
+
+/// Moves a top-level window to the centre of its screen's available area.
+void CentreOnScreen(QWidget& window);
+
+/// Makes `form` see the key events of all its present controls first (its eventFilter).
+void InstallKeyPreview(QWidget& form);
+
+}  // namespace tarvo::client
