@@ -1,6 +1,7 @@
 #include "client/config/ui/connect_frame.h"
 
 #include <QComboBox>
+#include <QCompleter>
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -102,6 +103,8 @@ TConnectFrame::TConnectFrame(ClientWorld& world, ClientSettings& settings, TMore
   server_box_->setEditable(true);
   // The history changes only on Start, never by Enter in the box.
   server_box_->setInsertPolicy(QComboBox::NoInsert);
+  // An address is kept in the letter case typed, not completed into a listed one's case.
+  server_box_->completer()->setCaseSensitivity(Qt::CaseSensitive);
   place(server_box_, kRows[1].y);
   port_edit_ = new QLineEdit(this);
   place(port_edit_, kRows[2].y);
@@ -136,27 +139,22 @@ TConnectFrame::TConnectFrame(ClientWorld& world, ClientSettings& settings, TMore
   CentreOnScreen(*this);
 }
 
-TConnectFrame::~TConnectFrame() {
-  // Being destroyed is not being closed: the program is ending already.
-  ending_ = true;
-}
-
 void TConnectFrame::Start() {
   if (started_) return;
-  world_.LocalPlayer().Nickname = EditText(nickname_edit_->text());
-  settings_.ServerAddress = EditText(server_box_->currentText());
+  world_.LocalPlayer().Nickname = SettingText(nickname_edit_->text());
+  settings_.ServerAddress = SettingText(server_box_->currentText());
   std::vector<std::string> history;
   for (int i = 0; i < server_box_->count(); ++i) {
-    history.push_back(EditText(server_box_->itemText(i)));
+    history.push_back(SettingText(server_box_->itemText(i)));
   }
   history = RememberServerAddress(std::move(history), settings_.ServerAddress);
   server_box_->clear();
   for (const std::string& address : history) server_box_->addItem(EditText(address));
   server_box_->setEditText(EditText(settings_.ServerAddress));
   settings_.ServerHistory = ToCommaText(history);
-  settings_.ServerPort = EditText(port_edit_->text());
-  settings_.AccountName = EditText(account_edit_->text());
-  settings_.AccountPassword = EditText(password_edit_->text());
+  settings_.ServerPort = SettingText(port_edit_->text());
+  settings_.AccountName = SettingText(account_edit_->text());
+  settings_.AccountPassword = SettingText(password_edit_->text());
 
   started_ = true;
   hide();

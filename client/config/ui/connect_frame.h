@@ -24,7 +24,6 @@ class TConnectFrame final : public QDialog {
   /// loaded them; `options` also saves them on Start. Top-level and centred; starts hidden.
   TConnectFrame(ClientWorld& world, ClientSettings& settings, TMoreOptions& options,
                 ConnectHost& host);
-  ~TConnectFrame() override;
 
   /// Whether Start has run; from then on hiding the dialog no longer ends the program.
   bool Started() const { return started_; }

@@ -6,7 +6,7 @@
 
 namespace tarvo::client {
 
-std::string EditText(const QString& text) {
+std::string SettingText(const QString& text) {
   const QByteArray bytes = text.toLatin1();
   return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }

@@ -8,8 +8,8 @@ class QWidget;
 
 namespace tarvo::client {
 
-/// The 8-bit text of an edit; characters outside Latin-1 become "?".
-std::string EditText(const QString& text);
+/// The 8-bit setting an edit's text stands for; characters outside Latin-1 become "?".
+std::string SettingText(const QString& text);
 /// An 8-bit setting as edit text, byte for byte.
 QString EditText(std::string_view text);
 

@@ -23,7 +23,7 @@ constexpr std::array<int, 6> kLookCodes = {protocol::kPropBodyMesh,    protocol:
                                            protocol::kPropShoeColour,  protocol::kPropHandColour};
 
 void SetColourIfParses(std::uint32_t& colour, const QLineEdit& edit) {
-  if (const auto parsed = ParseInteger(EditText(edit.text()))) {
+  if (const auto parsed = ParseInteger(SettingText(edit.text()))) {
     colour = static_cast<std::uint32_t>(*parsed);
   }
 }
@@ -79,9 +79,9 @@ QString TEditLook::ColourText(std::uint32_t colour) {
 void TEditLook::ApplyLook() {
   // Not part of the world's lists: it only lends its defaults and its encodings.
   TPlayer scratch(world_);
-  scratch.BodyMesh = EditText(body_mesh_edit_->text());
-  scratch.HeadMesh = EditText(head_mesh_edit_->text());
-  scratch.BodyTex = EditText(body_texture_edit_->text());
+  scratch.BodyMesh = SettingText(body_mesh_edit_->text());
+  scratch.HeadMesh = SettingText(head_mesh_edit_->text());
+  scratch.BodyTex = SettingText(body_texture_edit_->text());
   SetColourIfParses(scratch.ArmColor, *arm_colour_edit_);
   SetColourIfParses(scratch.ShoeColor, *shoe_colour_edit_);
   SetColourIfParses(scratch.HandColor, *hand_colour_edit_);

@@ -113,7 +113,7 @@ void TMoreOptions::hideEvent(QHideEvent* event) {
 
 void TMoreOptions::StoreAndApply() {
   settings_.FixedPort = fixed_port_box_->isChecked();
-  if (const auto port = ParseInteger(EditText(fixed_port_edit_->text()))) {
+  if (const auto port = ParseInteger(SettingText(fixed_port_edit_->text()))) {
     settings_.FixedUdpPort = *port;
   }
   settings_.NoUdp = no_udp_box_->isChecked();
