@@ -44,12 +44,12 @@ TEditLook::TEditLook(ClientWorld& world, TMoreOptions& options, QWidget* parent)
   auto* group = new QGroupBox(QStringLiteral("Player look"), this);
   group->setGeometry(8, 8, 378, 136);
   const auto add_row = [group](const char* label, int column, int row) {
-    const int x = 12 + column * 186;
+    const int x = 10 + column * 184;
     const int y = 26 + row * 34;
     auto* text = new QLabel(QString::fromLatin1(label), group);
-    text->setGeometry(x, y, 72, 24);
+    text->setGeometry(x, y, 80, 24);
     auto* edit = new QLineEdit(group);
-    edit->setGeometry(x + 74, y, 100, 24);
+    edit->setGeometry(x + 82, y, 92, 24);
     text->setBuddy(edit);
     return edit;
   };

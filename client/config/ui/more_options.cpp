@@ -63,9 +63,9 @@ TMoreOptions::TMoreOptions(ClientWorld& world, ClientSettings& settings,
   explanation->setWordWrap(true);
   explanation->setGeometry(12, 20, 429, 36);
   fixed_port_box_ = new QCheckBox(QStringLiteral("Use fixed port for data packages:"), group);
-  fixed_port_box_->setGeometry(12, 62, 250, 22);
+  fixed_port_box_->setGeometry(12, 62, 262, 22);
   fixed_port_edit_ = new QLineEdit(QStringLiteral("14898"), group);
-  fixed_port_edit_->setGeometry(268, 61, 81, 24);
+  fixed_port_edit_->setGeometry(280, 61, 81, 24);
   no_udp_box_ = new QCheckBox(QStringLiteral("Don't use UDP for data packages"), group);
   no_udp_box_->setGeometry(12, 92, 300, 22);
   close_button_ = new QPushButton(QStringLiteral("&Close"), this);
