@@ -96,6 +96,7 @@ TConnectFrame::TConnectFrame(ClientWorld& world, ClientSettings& settings, TMore
   const auto place = [](QWidget* field, int y) {
     field->setGeometry(kEditX, y, kEditWidth, kEditHeight);
     ColourField(*field);
+    if (auto* edit = qobject_cast<QLineEdit*>(field)) AcceptLatin1Only(*edit);
   };
   nickname_edit_ = new QLineEdit(this);
   place(nickname_edit_, kRows[0].y);
@@ -106,6 +107,7 @@ TConnectFrame::TConnectFrame(ClientWorld& world, ClientSettings& settings, TMore
   // An address is kept in the letter case typed, not completed into a listed one's case.
   server_box_->completer()->setCaseSensitivity(Qt::CaseSensitive);
   place(server_box_, kRows[1].y);
+  AcceptLatin1Only(*server_box_->lineEdit());
   port_edit_ = new QLineEdit(this);
   place(port_edit_, kRows[2].y);
   account_edit_ = new QLineEdit(this);
@@ -113,7 +115,7 @@ TConnectFrame::TConnectFrame(ClientWorld& world, ClientSettings& settings, TMore
   password_edit_ = new QLineEdit(this);
   password_edit_->setEchoMode(QLineEdit::Password);
   auto* star_style = new StarPasswordStyle;
-  star_style->setParent(password_edit_);  // outlives the edit's own teardown
+  star_style->setParent(password_edit_);  // lives as long as the edit draws
   password_edit_->setStyle(star_style);
   place(password_edit_, kRows[4].y);
   start_button_ = new QPushButton(QStringLiteral("&Start"), this);

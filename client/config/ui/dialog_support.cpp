@@ -1,10 +1,26 @@
 #include "client/config/ui/dialog_support.h"
 
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QScreen>
+#include <QValidator>
 #include <QWidget>
 
 namespace tarvo::client {
+namespace {
+
+class Latin1Validator final : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& input, int&) const override {
+    for (const QChar c : input) {
+      if (c.unicode() > 0xFF) return Invalid;
+    }
+    return Acceptable;
+  }
+};
+
+}  // namespace
 
 std::string SettingText(const QString& text) {
   const QByteArray bytes = text.toLatin1();
@@ -14,6 +30,8 @@ std::string SettingText(const QString& text) {
 QString EditText(std::string_view text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
+
+void AcceptLatin1Only(QLineEdit& edit) { edit.setValidator(new Latin1Validator(&edit)); }
 
 void CentreOnScreen(QWidget& window) {
   const QScreen* screen =

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+class QLineEdit;
 class QWidget;
 
 namespace tarvo::client {
@@ -12,6 +13,10 @@ namespace tarvo::client {
 std::string SettingText(const QString& text);
 /// An 8-bit setting as edit text, byte for byte.
 QString EditText(std::string_view text);
+
+/// Refuses characters outside Latin-1 as they are typed: settings are 8-bit, so what an edit
+/// shows is what is stored and sent.
+void AcceptLatin1Only(QLineEdit& edit);
 
 /// Moves a top-level window to the centre of its screen's available area.
 void CentreOnScreen(QWidget& window);

@@ -51,6 +51,7 @@ TEditLook::TEditLook(ClientWorld& world, TMoreOptions& options, QWidget* parent)
     auto* edit = new QLineEdit(group);
     edit->setGeometry(x + 82, y, 92, 24);
     text->setBuddy(edit);
+    AcceptLatin1Only(*edit);
     return edit;
   };
   body_mesh_edit_ = add_row("Bodyx:", 0, 0);

@@ -113,7 +113,9 @@ void TMoreOptions::hideEvent(QHideEvent* event) {
 
 void TMoreOptions::StoreAndApply() {
   settings_.FixedPort = fixed_port_box_->isChecked();
-  if (const auto port = ParseInteger(SettingText(fixed_port_edit_->text()))) {
+  // A number no port can have is refused like text that is no number.
+  if (const auto port = ParseInteger(SettingText(fixed_port_edit_->text()));
+      port.has_value() && *port <= 65535) {
     settings_.FixedUdpPort = *port;
   }
   settings_.NoUdp = no_udp_box_->isChecked();
