@@ -18,6 +18,7 @@ namespace tarvo::client {
 /// The options dialog: the UDP options, stored and applied to a live session whenever it hides.
 /// It also owns the configuration, loaded when it is created and saved for all three dialogs.
 /// While the program runs, the local player holds the nickname and look, `settings` the rest.
+/// Created before the connect and edit-look dialogs, which save through it.
 class TMoreOptions final : public QDialog {
  public:
   /// Loads `config_directory`/tarvo3dconfig.txt and the per-user values of `user_settings`
