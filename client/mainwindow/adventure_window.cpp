@@ -144,11 +144,41 @@ TAdventure::~TAdventure() {
 
 TAdventureClient& TAdventure::StartSession(ClientSettings& settings) {
   session_.reset();
-  SessionOptions options;
-  options.level_directory = paths_.level_folder;
-  session_ = std::make_unique<TAdventureClient>(settings, world(), *this, options);
+  AdoptSession(std::make_unique<TAdventureClient>(settings, world(), SessionHostForStart(),
+                                                  SessionOptionsForStart()));
   return *session_;
 }
+
+std::filesystem::path TAdventure::AssetDirectory() {
+  return paths_.asset_folders.empty() ? std::filesystem::path()
+                                      : std::filesystem::path(paths_.asset_folders.front());
+}
+
+void TAdventure::ShowMainWindow() {
+  show();
+  raise();
+  activateWindow();
+}
+
+SessionHost& TAdventure::SessionHostForStart() {
+  // The session is made next; a message box it shows while connecting runs ticks that must
+  // not reach it before it is ours.
+  game_->HoldSession(true);
+  return *this;
+}
+
+SessionOptions TAdventure::SessionOptionsForStart() {
+  SessionOptions options;
+  options.level_directory = paths_.level_folder;
+  return options;
+}
+
+void TAdventure::AdoptSession(std::unique_ptr<TAdventureClient> session) {
+  session_ = std::move(session);
+  game_->HoldSession(false);
+}
+
+void TAdventure::EndProgram() { QCoreApplication::quit(); }
 
 void TAdventure::Tick() {
   game_->Tick();  // the engine step asks the view to draw

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "client/config/client_settings.h"
+#include "client/config/ui/connect_host.h"
 #include "client/session/adventure_client.h"
 #include "client/session/session_host.h"
 #include "client/world/game_world.h"
@@ -36,7 +37,7 @@ struct ClientPaths {
 /// drives the whole client, the chat and logo overlays, the keys (full screen, quit, options,
 /// edit look, movement) and the focus rules between the view and the chat line. It owns the
 /// game world and the network session.
-class TAdventure final : public QWidget, public SessionHost {
+class TAdventure final : public QWidget, public SessionHost, public ConnectHost {
  public:
   /// Size of the client area.
   static constexpr int kWidth = 640;
@@ -88,6 +89,14 @@ class TAdventure final : public QWidget, public SessionHost {
   void TakeScreenshot();
   /// Draws the chat lines and the logo over the view.
   void DrawOverlays(engine::io::Canvas& canvas);
+
+  // ConnectHost: what the connect dialog's Start needs.
+  std::filesystem::path AssetDirectory() override;
+  void ShowMainWindow() override;
+  SessionHost& SessionHostForStart() override;
+  SessionOptions SessionOptionsForStart() override;
+  void AdoptSession(std::unique_ptr<TAdventureClient> session) override;
+  void EndProgram() override;
 
   // SessionHost: modal message boxes over the window; levels go into the scene.
   void ShowMessage(std::string_view text, std::string_view caption) override;

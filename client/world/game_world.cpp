@@ -133,7 +133,7 @@ void GameWorld::Tick() {
   if (!initialized_) return;
   // A message box shown while the session receives runs ticks of its own; those leave the
   // session alone, so nothing of it is re-entered.
-  const bool session_steps = !in_session_steps_;
+  const bool session_steps = !in_session_steps_ && !session_held_;
   if (session_steps) {
     in_session_steps_ = true;
     if (TAdventureClient* session = CurrentSession(world_)) {
@@ -430,7 +430,11 @@ void GameWorld::SetAnimationTime(TPlayer& player, int time) {
 bool GameWorld::SetBodyTexture(TPlayer& player, const std::string& file) {
   AvatarEngineObjects* objects = Objects(player);
   if (objects == nullptr) return false;
-  std::shared_ptr<engine::Texture> texture = scene_.LoadTexture(file);
+  // The name may come from another player: only its base name is looked up, among our files.
+  const size_t slash = file.find_last_of("/\\");
+  const std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
+  if (base.empty() || base == "." || base == "..") return false;
+  std::shared_ptr<engine::Texture> texture = scene_.LoadTexture(base);
   if (texture == nullptr) return false;
   objects->parts[kPartBody].mesh->SetTexture(std::move(texture));
   return true;

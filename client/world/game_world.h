@@ -100,6 +100,9 @@ class GameWorld final : public AvatarView, public ChatDisplay {
   /// True while the chat line owns the keyboard: movement keys do not count.
   bool ChatMode() const { return chat_mode_; }
   void SetChatMode(bool on) { chat_mode_ = on; }
+  /// While held, ticks leave the session alone (it is being created and may show a message
+  /// box whose own ticks must not reach it).
+  void HoldSession(bool hold) { session_held_ = hold; }
   /// Movement keys count only while the application is active.
   void SetApplicationActive(bool active) { active_ = active; }
 
@@ -172,6 +175,7 @@ class GameWorld final : public AvatarView, public ChatDisplay {
   bool chat_mode_ = false;
   bool active_ = true;
   bool in_session_steps_ = false;
+  bool session_held_ = false;
   std::shared_ptr<engine::Light> shadow_light_;
   std::shared_ptr<engine::Frame> level_frame_;
   ShadowPlane shadow_plane_;

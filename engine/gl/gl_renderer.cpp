@@ -512,8 +512,12 @@ void GlRenderer::Draw(const Scene& scene, int width, int height) {
     gl_->glDisable(GL_CULL_FACE);
     for (const auto& [texture, world] : state.decals) DrawDecal(*texture, world, state);
   }
+  // Leave the state as 2D painting over the picture expects it: it feeds its own vertices.
   gl_->glBindVertexArray(0);
+  gl_->glBindBuffer(GL_ARRAY_BUFFER, 0);
+  gl_->glBindTexture(GL_TEXTURE_2D, 0);
   gl_->glUseProgram(0);
+  gl_->glFrontFace(GL_CCW);
   gl_->glDisable(GL_CULL_FACE);
   gl_->glDisable(GL_DEPTH_TEST);
   Evict();

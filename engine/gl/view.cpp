@@ -36,19 +36,25 @@ void View::initializeGL() {
   initialized_ = renderer_->Initialize();
   if (!initialized_) spdlog::error("3D view: the renderer could not start");
   // The context may be replaced (moving to another screen, full screen): release and rebuild.
-  connect(
-      context(), &QOpenGLContext::aboutToBeDestroyed, this,
-      [this] {
-        makeCurrent();
-        Finalize();
-        doneCurrent();
-      },
-      Qt::UniqueConnection);
+  if (context() != watched_context_) {
+    watched_context_ = context();
+    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
+      makeCurrent();
+      Finalize();
+      doneCurrent();
+    });
+  }
   if (initialized_ && on_initialize_) on_initialize_();
 }
 
 void View::Finalize() {
   if (!initialized_) return;
+  if (overlay_texture_ != 0) {
+    context()->functions()->glDeleteTextures(1, &overlay_texture_);
+    overlay_texture_ = 0;
+  }
+  if (blitter_) blitter_->destroy();
+  blitter_.reset();
   if (on_finalize_) on_finalize_();
   initialized_ = false;
   if (renderer_) renderer_->Release();
@@ -65,14 +71,52 @@ void View::paintGL() {
     QOpenGLContext::currentContext()->functions()->glClearColor(0, 0, 0, 1);
     QOpenGLContext::currentContext()->functions()->glClear(GL_COLOR_BUFFER_BIT);
   }
-  if (on_overlay_) {
-    io::Canvas canvas(this);
+  if (on_overlay_ && initialized_) DrawOverlays();
+}
+
+void View::DrawOverlays() {
+  const qreal ratio = devicePixelRatioF();
+  const QSize pixels(static_cast<int>(width() * ratio), static_cast<int>(height() * ratio));
+  if (overlay_.size() != size()) overlay_ = QImage(size(), QImage::Format_RGBA8888_Premultiplied);
+  overlay_.fill(Qt::transparent);
+  {
+    io::Canvas canvas(&overlay_);
     try {
       on_overlay_(canvas);
     } catch (const std::exception& e) {
       spdlog::warn("3D view overlay: {}", e.what());  // one frame without overlay
+      return;
     }
   }
+  QOpenGLFunctions* gl = context()->functions();
+  if (!blitter_) {
+    blitter_ = std::make_unique<QOpenGLTextureBlitter>();
+    if (!blitter_->create()) {
+      blitter_.reset();
+      return;
+    }
+  }
+  if (overlay_texture_ == 0) gl->glGenTextures(1, &overlay_texture_);
+  gl->glActiveTexture(GL_TEXTURE0);
+  gl->glBindTexture(GL_TEXTURE_2D, overlay_texture_);
+  gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+  gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+  gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  gl->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, overlay_.width(), overlay_.height(), 0, GL_RGBA,
+                   GL_UNSIGNED_BYTE, overlay_.constBits());
+  gl->glViewport(0, 0, pixels.width(), pixels.height());
+  gl->glDisable(GL_DEPTH_TEST);
+  gl->glEnable(GL_BLEND);
+  gl->glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);  // premultiplied
+  blitter_->bind();
+  const QRect target(QPoint(0, 0), pixels);
+  blitter_->blit(overlay_texture_, QOpenGLTextureBlitter::targetTransform(target, target),
+                 QOpenGLTextureBlitter::OriginTopLeft);
+  blitter_->release();
+  gl->glDisable(GL_BLEND);
+  gl->glBindTexture(GL_TEXTURE_2D, 0);
 }
 
 }  // namespace tarvo::engine::gl

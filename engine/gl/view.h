@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QImage>
+#include <QOpenGLTextureBlitter>
 #include <QOpenGLWidget>
 #include <functional>
 #include <memory>
@@ -47,13 +49,20 @@ class View : public QOpenGLWidget, public Renderer {
 
  private:
   void Finalize();
+  void DrawOverlays();
 
   Scene* scene_ = nullptr;
   std::unique_ptr<GlRenderer> renderer_;
   bool initialized_ = false;
+  QOpenGLContext* watched_context_ = nullptr;  // whose end we already listen for
   std::function<void()> on_initialize_;
   std::function<void()> on_finalize_;
   std::function<void(io::Canvas&)> on_overlay_;
+  // The overlays are painted into an image and laid over the picture as one texture: 2D
+  // painting straight onto the core-profile context draws nothing on some drivers.
+  QImage overlay_;
+  std::unique_ptr<QOpenGLTextureBlitter> blitter_;
+  unsigned overlay_texture_ = 0;
 };
 
 }  // namespace tarvo::engine::gl

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QTest>
+
+#include "client/mainwindow/adventure_window.h"
+
+namespace tarvo::client {
+namespace {
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "tarvo3d_render_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+class MainWindowRender : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    ClientPaths paths;
+    paths.asset_folders = {TARVO_SOURCE_DIR "/data/client"};
+    paths.level_folder = ::testing::TempDir() + "/levels";
+    paths.screenshot_folder = ::testing::TempDir() + "/shots";
+    window = std::make_unique<TAdventure>(paths);
+    window->game().LocalPlayer().Nickname = "Ann";
+    window->game().LocalPlayer().ArmColor = 0x00FF00;
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    ASSERT_TRUE(window->view().Initialized());
+    Frames(10);
+  }
+  void Frames(int n) {
+    for (int i = 0; i < n; ++i) {
+      window->Tick();
+      QApplication::processEvents();
+    }
+  }
+  std::unique_ptr<TAdventure> window;
+};
+
+bool IsWhite(QRgb pixel) { return qRed(pixel) > 240 && qGreen(pixel) > 240 && qBlue(pixel) > 240; }
+
+TEST_F(MainWindowRender, LogoChatLinesAndAvatarInTheFrame) {
+  window->game().AddChatLine("Bob: older line");
+  window->game().AddChatLine("Ann: newest line");
+  Frames(2);
+  const QImage frame = window->Grab().convertToFormat(QImage::Format_RGB32);
+  ASSERT_EQ(frame.size(), QSize(640, 480));
+
+  // The whole logo, opaque, at (10, 10).
+  QImage logo(TARVO_SOURCE_DIR "/data/client/logo.bmp");
+  ASSERT_FALSE(logo.isNull());
+  logo = logo.convertToFormat(QImage::Format_RGB32);
+  int same = 0, total = 0;
+  for (int y = 0; y < logo.height(); y += 3) {
+    for (int x = 0; x < logo.width(); x += 3) {
+      ++total;
+      if ((frame.pixel(10 + x, 10 + y) & 0xFFFFFF) == (logo.pixel(x, y) & 0xFFFFFF)) ++same;
+    }
+  }
+  EXPECT_EQ(same, total);
+
+  // Chat text is white from x = 5, and nothing white lies below y = 451 in its rows.
+  int lowest = -1, leftmost = 640;
+  for (int y = 300; y < 456; ++y) {
+    for (int x = 0; x < 200; ++x) {
+      if (IsWhite(frame.pixel(x, y))) {
+        lowest = std::max(lowest, y);
+        leftmost = std::min(leftmost, x);
+      }
+    }
+  }
+  EXPECT_GE(leftmost, 5);
+  EXPECT_LE(lowest, 450);
+  EXPECT_GE(lowest, 440) << "the newest line ends just above y = 451";
+
+  // The avatar stands in the middle with its green arms.
+  int green = 0;
+  for (int y = 150; y < 400; ++y) {
+    for (int x = 220; x < 420; ++x) {
+      const QRgb p = frame.pixel(x, y);
+      if (qGreen(p) > 100 && qRed(p) < 60 && qBlue(p) < 60) ++green;
+    }
+  }
+  EXPECT_GT(green, 10);
+}
+
+TEST_F(MainWindowRender, FullScreenSwitchRebuildsTheSameLookAndKeepsTheCamera) {
+  const glm::vec3 camera = window->game().CameraPos;
+  QTest::keyClick(&window->view(), Qt::Key_Return, Qt::AltModifier);
+  EXPECT_TRUE(window->IsFullScreen());
+  TPlayer& me = window->game().LocalPlayer();
+  ASSERT_NE(GameWorld::Objects(me), nullptr);
+  EXPECT_EQ(GameWorld::Objects(me)->parts[kPartLeftArm].mesh->Faces().at(0).color,
+            engine::Color::FromRgb(0x00FF00));
+  EXPECT_EQ(window->game().scene().camera()->GetPosition(nullptr), camera);
+  Frames(3);
+  QTest::keyClick(&window->view(), Qt::Key_Return, Qt::AltModifier);
+  EXPECT_FALSE(window->IsFullScreen());
+  EXPECT_EQ(window->size(), QSize(640, 480));
+  ASSERT_NE(GameWorld::Objects(me), nullptr);
+  EXPECT_FALSE(window->game().Faces().empty());
+}
+
+}  // namespace
+}  // namespace tarvo::client
