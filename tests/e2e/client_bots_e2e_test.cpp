@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <regex>
@@ -166,20 +167,6 @@ TEST_F(ClientBotsE2E, BotProgramLogsInWalksAndSummarises) {
   EXPECT_NE(output.find("  positions:            first at ("), std::string::npos) << output;
 }
 
-TEST_F(ClientBotsE2E, VerboseBotShowsTheDisconnectBoxWithItsCaption) {
-  std::ostringstream seen;
-  BotOptions options = Options(WalkPattern::kStill, false);
-  options.verbose = &seen;
-  Bot bot(options, 7);
-  ASSERT_TRUE(bot.Connect());
-  ASSERT_TRUE(RunUntil({&bot}, [&] { return bot.levels_entered() > 0; })) << server->Log();
-  EXPECT_EQ(server->Stop(SIGTERM), 0);
-  ASSERT_TRUE(RunUntil({&bot}, [&] { return bot.Disconnected(); }));
-  EXPECT_NE(seen.str().find("[7] message box \"Tarvo 3D\": The server has been shut down.\n"),
-            std::string::npos)
-      << seen.str();
-}
-
 // A peer on a plain session, without a game world: it only records what the server relays.
 class Observer : public client::SessionHost {
  public:
@@ -211,7 +198,7 @@ class Observer : public client::SessionHost {
 
 // Bots in a level made here: a floor from -300 to 300 in x and z at height 40 (the client's own
 // default level has its floor at 0) and, across it, a wall at z = 200. The guest account starts
-// at a given place, looking along +z.
+// at a given place, looking along +z; "admin" (password "secret") may administer the server.
 class BotMovementE2E : public ClientBotsE2E {
  protected:
   static constexpr float kFloorY = 40;
@@ -237,6 +224,7 @@ class BotMovementE2E : public ClientBotsE2E {
     accounts.LoadAccounts(file);
     server::TServerAccount* guest = accounts.FindAccount("guest", "guest");
     ASSERT_NE(guest, nullptr);
+    accounts.AddNewAccount({"admin", "secret", 3, false, false});
     // Facing 270 degrees puts the camera on the -z side: ahead is +z.
     guest->Properties.clear();
     protocol::PutEntry(guest->Properties, protocol::kPropX, x);
@@ -317,6 +305,34 @@ TEST_F(BotMovementE2E, BotPlacedHighFallsAndLandsOnTheFloor) {
   EXPECT_FALSE(bot.world().LocalPlayer().Jumping);
   EXPECT_NEAR(bot.position().x, 50, 0.5);
   EXPECT_NEAR(bot.position().z, -50, 0.5);
+}
+
+TEST_F(BotMovementE2E, VerboseBotPrintsTheMessageBoxesAPlayerSees) {
+  StartWithGuestAt(0, kFloorY, 0);
+  ASSERT_FALSE(HasFatalFailure());
+  const std::string ctl = std::string(TARVO_BIN_DIR) + "/kserverctl";
+  if (!std::filesystem::exists(ctl)) GTEST_SKIP() << "kserverctl is not built";
+  std::ostringstream seen;
+  BotOptions options = Options(WalkPattern::kStill, false);
+  options.verbose = &seen;
+  Bot bot(options, 7);
+  ASSERT_TRUE(bot.Connect());
+  ASSERT_TRUE(RunUntil({&bot}, [&] { return bot.levels_entered() > 0; })) << server->Log();
+
+  const std::string say = ctl + " --port " + std::to_string(server->port()) +
+                          " --account admin --password secret say Restart soon";
+  ASSERT_EQ(std::system(say.c_str()), 0);
+  ASSERT_TRUE(RunUntil({&bot}, [&] { return bot.shown().size() == 1; }));
+  EXPECT_EQ(server->Stop(SIGTERM), 0);
+  ASSERT_TRUE(RunUntil({&bot}, [&] { return bot.Disconnected(); }));
+  // The administrator message keeps its line break, and every line says which bot saw it.
+  EXPECT_NE(seen.str().find("[7] message box \"Administrator message\": Administrator admin:\n"
+                            "[7]   Restart soon\n"),
+            std::string::npos)
+      << seen.str();
+  EXPECT_NE(seen.str().find("[7] message box \"Tarvo 3D\": The server has been shut down.\n"),
+            std::string::npos)
+      << seen.str();
 }
 
 }  // namespace
