@@ -152,7 +152,8 @@ void Bot::HoldKeys(double seconds) {
       if (--random_ticks_left_ <= 0) {
         random_ticks_left_ =
             std::uniform_int_distribution<int>(kRandomKeepMin, kRandomKeepMax)(random_);
-        random_keys_ = std::uniform_int_distribution<int>(0, kRandomKeys.size() - 1)(random_);
+        random_keys_ = std::uniform_int_distribution<int>(
+            0, static_cast<int>(kRandomKeys.size()) - 1)(random_);
       }
       keys = kRandomKeys[static_cast<std::size_t>(random_keys_)];
       break;
@@ -166,7 +167,8 @@ void Bot::HoldKeys(double seconds) {
     next_jump_ = seconds + options_.jump_seconds;
     jump_ticks_left_ = kJumpHoldTicks;
   }
-  Hold(GameKey::kPad5, jump_ticks_left_-- > 0);
+  Hold(GameKey::kPad5, jump_ticks_left_ > 0);
+  if (jump_ticks_left_ > 0) --jump_ticks_left_;
 }
 
 void Bot::Hold(GameKey key, bool down) {
