@@ -1,37 +1,86 @@
 #include "tools/tarvo-bot/bot.h"
 
 #include <algorithm>
-#include <cmath>
-#include <numbers>
+#include <array>
 #include <sstream>
+#include <string_view>
 
 #include "protocol/properties.h"
 
 namespace tarvo::bot {
 namespace {
 
-constexpr double kStep = 5;  // scene units per tick: a brisk walk
-constexpr double kCircleRadius = 60;
-constexpr double kLineHalfLength = 100;
-constexpr double kRoamRadius = 300;  // random walkers stay this close to where they started
-constexpr double kDegrees = 180 / std::numbers::pi;
+using client::GameKey;
 
-double NormalisedDegrees(double degrees) {
-  degrees = std::fmod(degrees, 360.0);
-  return degrees < 0 ? degrees + 360 : degrees;
+// Ticks of 50 ms: a random walker keeps its keys about a second.
+constexpr int kRandomKeepMin = 15;
+constexpr int kRandomKeepMax = 25;
+// The jump key is held long enough for the whole rise, then let go so the next press counts.
+constexpr int kJumpHoldTicks = 8;
+// The caption of a message box that names none: the game window's.
+constexpr std::string_view kProgramCaption = "Tarvo 3D";
+
+struct Keys {
+  bool ahead = false, back = false, left = false, right = false;
+};
+
+// What a random walker may hold: mostly ahead, sometimes turning, backing or pausing.
+constexpr std::array<Keys, 7> kRandomKeys = {{
+    {true, false, false, false},
+    {true, false, false, true},
+    {true, false, true, false},
+    {false, false, false, true},
+    {false, false, true, false},
+    {false, true, false, false},
+    {},
+}};
+
+// Server texts are Latin-1; the terminal gets UTF-8 and no control characters.
+std::string Printable(std::string_view latin1) {
+  std::string out;
+  out.reserve(latin1.size());
+  for (const char c : latin1) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80) {
+      out += static_cast<char>(0xC0 | (byte >> 6));
+      out += static_cast<char>(0x80 | (byte & 0x3F));
+    } else if (byte < 0x20 || byte == 0x7F) {
+      out += '?';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string Point(const Position& p) {
+  std::ostringstream out;
+  out.setf(std::ios::fixed);
+  out.precision(1);
+  out << "(" << p.x << ", " << p.y << ", " << p.z << ")";
+  return out.str();
+}
+
+// The first bot's position, and with several bots the box they all stand in.
+std::string Positions(const SwarmTotals& t) {
+  std::string text = (t.in_level > 1 ? "first at " : "at ") + Point(*t.first_position);
+  if (t.in_level > 1) {
+    text += ", all within " + Point(*t.min_position) + " to " + Point(*t.max_position);
+  }
+  return text;
 }
 
 }  // namespace
 
 bool ParseWalkPattern(const std::string& text, WalkPattern& pattern) {
-  if (text == "circle") {
+  if (text == "still") {
+    pattern = WalkPattern::kStill;
+  } else if (text == "forward") {
+    pattern = WalkPattern::kForward;
+  } else if (text == "circle") {
     pattern = WalkPattern::kCircle;
-  } else if (text == "line") {
-    pattern = WalkPattern::kLine;
   } else if (text == "random") {
     pattern = WalkPattern::kRandom;
-  } else if (text == "still") {
-    pattern = WalkPattern::kStill;
   } else {
     return false;
   }
@@ -40,43 +89,44 @@ bool ParseWalkPattern(const std::string& text, WalkPattern& pattern) {
 
 Bot::Bot(const BotOptions& options, int index)
     : options_(options),
+      index_(index),
       nickname_(options.nick_prefix + std::to_string(index)),
+      loader_(options.asset_folders),
+      game_(&loader_, client::GameWorldOptions{.remote_avatars = false}),
       random_(static_cast<std::uint32_t>(index) * 7919u + 17u),
-      next_chat_(options.chat_seconds > 0 ? options.chat_seconds : 0) {
+      next_jump_(options.jump_seconds),
+      next_chat_(options.chat_seconds) {
   settings_.ServerAddress = options.host;
   settings_.ServerPort = options.port;
   settings_.AccountName = options.account;
   settings_.AccountPassword = options.password;
   settings_.NoUdp = options.no_udp;
-  world_.LocalPlayer().Nickname = nickname_;
-  world_.SetChat(this);
-  // Bots start at different phases so a crowd does not walk in lockstep.
-  phase_ = static_cast<double>(index) * 37.0;
+  game_.LocalPlayer().Nickname = nickname_;
+  game_.SetChatListener([this](const std::string& line) { OnChatLine(line); });
+  game_.Initialize();
 }
 
 Bot::~Bot() {
   session_.reset();
-  world_.SetChat(nullptr);
+  game_.SetChatListener(nullptr);
 }
 
 bool Bot::Connect() {
   client::SessionOptions session_options;
   session_options.level_directory = options_.level_directory;
-  session_ = std::make_unique<client::TAdventureClient>(settings_, world_, *this, session_options);
+  session_ =
+      std::make_unique<client::TAdventureClient>(settings_, game_.world(), *this, session_options);
   was_connected_ = session_->Connected();
   return was_connected_;
 }
 
 void Bot::Tick(double seconds) {
-  // The order of the game client's tick.
-  if (world_.CurrentSession() != nullptr) session_->ReceiveTcp();
-  if (world_.CurrentSession() != nullptr) session_->ReceiveUdp();
   if (!Connected()) return;
   if (LoggedIn() && levels_entered_ > 0) {
-    Walk();
+    HoldKeys(seconds);
     if (options_.chat_seconds > 0 && seconds >= next_chat_) {
       next_chat_ = seconds + options_.chat_seconds;
-      client::TPlayer& me = world_.LocalPlayer();
+      client::TPlayer& me = game_.LocalPlayer();
       me.ChatText = "hello " + std::to_string(++chats_sent_) + " from " + nickname_;
       std::string entry(1, protocol::kProperties[protocol::kPropChatText].code());
       entry += me.EncodeProperty(protocol::kPropChatText);
@@ -84,72 +134,95 @@ void Bot::Tick(double seconds) {
       session_->SendChat(me.ChatText);
     }
   }
-  world_.LocalPlayer().ReportChanges();
-  if (world_.CurrentSession() != nullptr) session_->SendPending();
+  game_.Tick();
 }
 
-void Bot::Walk() {
-  client::TPlayer& me = world_.LocalPlayer();
-  if (!has_centre_) {
-    has_centre_ = true;
-    centre_x_ = me.X;
-    centre_z_ = me.Z;
-  }
+void Bot::HoldKeys(double seconds) {
+  Keys keys;
   switch (options_.walk) {
     case WalkPattern::kStill:
-      me.AnimTime = 0;
-      return;
-    case WalkPattern::kCircle: {
-      phase_ += kStep / kCircleRadius * kDegrees;
-      const double a = phase_ / kDegrees;
-      me.X = centre_x_ + kCircleRadius * std::cos(a);
-      me.Z = centre_z_ + kCircleRadius * std::sin(a);
-      me.Angle = NormalisedDegrees(phase_ + 90);
       break;
-    }
-    case WalkPattern::kLine: {
-      phase_ += kStep;
-      const double span = 4 * kLineHalfLength;
-      const double t = std::fmod(phase_, span);
-      const bool outward = t < span / 2;
-      me.X = centre_x_ - kLineHalfLength + (outward ? t : span - t);
-      me.Z = centre_z_;
-      me.Angle = outward ? 0 : 180;
+    case WalkPattern::kForward:
+      keys.ahead = true;
       break;
-    }
-    case WalkPattern::kRandom: {
-      if (heading_ticks_-- <= 0) {
-        heading_ticks_ = std::uniform_int_distribution<int>(10, 40)(random_);
-        me.Angle = NormalisedDegrees(std::uniform_real_distribution<double>(0, 360)(random_));
+    case WalkPattern::kCircle:
+      keys.ahead = keys.right = true;
+      break;
+    case WalkPattern::kRandom:
+      if (--random_ticks_left_ <= 0) {
+        random_ticks_left_ =
+            std::uniform_int_distribution<int>(kRandomKeepMin, kRandomKeepMax)(random_);
+        random_keys_ = std::uniform_int_distribution<int>(
+            0, static_cast<int>(kRandomKeys.size()) - 1)(random_);
       }
-      const double a = me.Angle / kDegrees;
-      double x = me.X + kStep * std::cos(a);
-      double z = me.Z + kStep * std::sin(a);
-      if (std::hypot(x - centre_x_, z - centre_z_) > kRoamRadius) {
-        me.Angle = NormalisedDegrees(me.Angle + 180);  // turn back at the edge
-        x = me.X;
-        z = me.Z;
-      }
-      me.X = x;
-      me.Z = z;
+      keys = kRandomKeys[static_cast<std::size_t>(random_keys_)];
       break;
-    }
   }
-  me.AnimTime = me.AnimTime % 40 + 1;  // the walk cycle, 1 to 40
+  Hold(GameKey::kPad8, keys.ahead);
+  Hold(GameKey::kPad2, keys.back);
+  Hold(GameKey::kPad4, keys.left);
+  Hold(GameKey::kPad6, keys.right);
+
+  if (options_.jump_seconds > 0 && seconds >= next_jump_) {
+    next_jump_ = seconds + options_.jump_seconds;
+    jump_ticks_left_ = kJumpHoldTicks;
+  }
+  Hold(GameKey::kPad5, jump_ticks_left_ > 0);
+  if (jump_ticks_left_ > 0) --jump_ticks_left_;
 }
 
-void Bot::ShowMessage(std::string_view text, std::string_view) {
+void Bot::Hold(GameKey key, bool down) {
+  client::InputState& input = game_.input();
+  if (down && !input.IsDown(key)) input.Press(key);
+  if (!down && input.IsDown(key)) input.Release(key);
+}
+
+Position Bot::position() {
+  const client::TPlayer& me = game_.LocalPlayer();
+  return {me.X, me.Y, me.Z};
+}
+
+void Bot::ShowMessage(std::string_view text, std::string_view caption) {
   shown_.emplace_back(text);
   // The session shows the reason right after it has marked itself unconnected.
   if (was_connected_ && session_ != nullptr && !session_->Connected()) {
     disconnect_text_ = std::string(text);
   }
+  Print("message box \"" + std::string(caption.empty() ? kProgramCaption : caption) +
+        "\": " + std::string(text));
 }
 
-void Bot::LoadLevel(const std::filesystem::path&) { ++levels_entered_; }
+void Bot::LoadLevel(const std::filesystem::path& file) {
+  ++levels_entered_;
+  Print("enters level " + file.filename().string());
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+  // A relative name would be looked up among the asset folders instead.
+  game_.LoadLevel((error ? file : absolute).string());
+}
 
-void Bot::AddChatLine(const std::string& line) {
-  if (line.rfind(world_.LocalPlayer().Nickname + ": ", 0) != 0) ++chats_seen_;
+void Bot::OnChatLine(const std::string& line) {
+  if (line.rfind(game_.LocalPlayer().Nickname + ": ", 0) != 0) ++chats_seen_;
+  Print("chat: " + line);
+}
+
+void Bot::Print(const std::string& text) {
+  if (options_.verbose == nullptr) return;
+  std::ostream& out = *options_.verbose;
+  // Every line of a text carries the bot's number; continuation lines are indented.
+  std::size_t start = 0;
+  bool first = true;
+  for (;;) {
+    const std::size_t end = text.find('\n', start);
+    std::string_view line(text);
+    line = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    out << "[" << index_ << "] " << (first ? "" : "  ") << Printable(line) << "\n";
+    first = false;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  out.flush();
 }
 
 SwarmTotals Tally(const std::vector<std::unique_ptr<Bot>>& bots) {
@@ -158,7 +231,20 @@ SwarmTotals Tally(const std::vector<std::unique_ptr<Bot>>& bots) {
     ++t.bots;
     if (bot->Connected()) ++t.connected;
     if (bot->LoggedIn()) ++t.logged_in;
-    if (bot->levels_entered() > 0) ++t.in_level;
+    if (bot->levels_entered() > 0) {
+      ++t.in_level;
+      const Position at = bot->position();
+      if (!t.first_position) {
+        t.first_position = t.min_position = t.max_position = at;
+      } else {
+        t.min_position =
+            Position{std::min(t.min_position->x, at.x), std::min(t.min_position->y, at.y),
+                     std::min(t.min_position->z, at.z)};
+        t.max_position =
+            Position{std::max(t.max_position->x, at.x), std::max(t.max_position->y, at.y),
+                     std::max(t.max_position->z, at.z)};
+      }
+    }
     t.chats_sent += bot->chats_sent();
     t.chats_seen += bot->chats_seen();
     if (bot->ConnectFailed()) {
@@ -195,6 +281,7 @@ std::string StatusLine(double seconds, const SwarmTotals& t) {
       << " TCP, " << t.udp_movements << " UDP | datagrams " << t.datagrams_sent << " sent, "
       << t.datagrams_received << " received | chat " << t.chats_sent << " said, " << t.chats_seen
       << " heard | disconnects " << t.disconnects;
+  if (t.first_position) out << " | " << Positions(t);
   return out.str();
 }
 
@@ -217,6 +304,8 @@ std::string Summary(double seconds, const SwarmTotals& t) {
   for (const auto& [text, count] : t.connect_failure_texts) {
     out << "    " << count << " x \"" << text << "\"\n";
   }
+  out << "  positions:            " << (t.first_position ? Positions(t) : "none in a level")
+      << "\n";
   out << "  disconnects:          " << t.disconnects << "\n";
   for (const auto& [text, count] : t.disconnect_texts) {
     out << "    " << count << " x \"" << text << "\"\n";

@@ -4,20 +4,28 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "client/config/client_settings.h"
 #include "client/session/adventure_client.h"
-#include "client/world/client_world.h"
+#include "client/world/game_world.h"
+#include "engine/io/file_loader.h"
 
 namespace tarvo::bot {
 
-/// How a bot walks once it is in a level.
-enum class WalkPattern { kCircle, kLine, kRandom, kStill };
+/// Which keypad keys a bot holds once it is in a level.
+enum class WalkPattern {
+  kStill,    ///< no key
+  kForward,  ///< keypad 8
+  kCircle,   ///< keypad 8 and 6
+  kRandom,   ///< a new combination about every second
+};
 
-/// Parses "circle", "line", "random" or "still".
+/// Parses "still", "forward", "circle" or "random".
 bool ParseWalkPattern(const std::string& text, WalkPattern& pattern);
 
 /// What every bot of a run shares.
@@ -28,16 +36,29 @@ struct BotOptions {
   std::string password = "guest";
   std::string nick_prefix = "bot";
   WalkPattern walk = WalkPattern::kCircle;
+  /// Seconds between two presses of the jump key; 0 never jumps.
+  double jump_seconds = 0;
   /// Seconds between two chat lines; 0 says nothing.
   double chat_seconds = 0;
   bool no_udp = false;
   /// Where level files from the server are written.
   std::filesystem::path level_directory = ".";
+  /// Folders searched for the avatar's part meshes and textures; a missing one is skipped.
+  std::vector<std::string> asset_folders;
+  /// When set, everything a player would see is written here, each line prefixed with the
+  /// bot's number.
+  std::ostream* verbose = nullptr;
 };
 
-/// One headless player: a real session with its own world, driven one tick at a time the way
-/// the game client's frame timer drives it, walking and chatting instead of reading keys.
-class Bot : public client::SessionHost, public client::ChatDisplay {
+/// Where a bot's avatar stands.
+struct Position {
+  double x = 0, y = 0, z = 0;
+};
+
+/// One headless player: a real session and the game world a player runs, ticked every 50 ms
+/// like the game client's frame timer, with a script holding the keypad keys instead of a
+/// person. It collides, climbs, falls and lands as a player does.
+class Bot : public client::SessionHost {
  public:
   Bot(const BotOptions& options, int index);
   ~Bot() override;
@@ -48,11 +69,12 @@ class Bot : public client::SessionHost, public client::ChatDisplay {
   bool Connect();
   /// Changes how the bot walks from the next tick on.
   void SetWalk(WalkPattern walk) { options_.walk = walk; }
-  /// One 50 ms step at `seconds` since the start: receive, walk, chat, report, send.
+  /// One 50 ms step at `seconds` since the start: the script's keys and chat, then the game
+  /// world's tick (receive, move, report, send).
   void Tick(double seconds);
 
   /// Logged in: the server sent the bot its own id.
-  bool LoggedIn() const { return world_.LocalPlayer().Id >= 0; }
+  bool LoggedIn() { return game_.LocalPlayer().Id >= 0; }
   bool Connected() const { return session_ != nullptr && session_->Connected(); }
   /// The connect failed (the reason is the first text shown).
   bool ConnectFailed() const { return session_ != nullptr && !was_connected_; }
@@ -68,26 +90,33 @@ class Bot : public client::SessionHost, public client::ChatDisplay {
   const std::string& disconnect_text() const { return disconnect_text_; }
   const std::string& nickname() const { return nickname_; }
   client::TAdventureClient* session() const { return session_.get(); }
-  client::ClientWorld& world() { return world_; }
+  client::ClientWorld& world() { return game_.world(); }
+  client::GameWorld& game() { return game_; }
+  /// The local player's recorded position.
+  Position position();
 
   void ShowMessage(std::string_view text, std::string_view caption) override;
   void LoadLevel(const std::filesystem::path& file) override;
-  void AddChatLine(const std::string& line) override;
 
  private:
-  void Walk();
+  void HoldKeys(double seconds);
+  void Hold(client::GameKey key, bool down);
+  void OnChatLine(const std::string& line);
+  void Print(const std::string& text);
 
   BotOptions options_;
+  int index_;
   std::string nickname_;
   client::ClientSettings settings_;
-  client::ClientWorld world_;
+  engine::io::FileLoader loader_;
+  client::GameWorld game_;
   std::unique_ptr<client::TAdventureClient> session_;
   std::mt19937 random_;
   bool was_connected_ = false;
-  bool has_centre_ = false;
-  double centre_x_ = 0, centre_z_ = 0;
-  double phase_ = 0;
-  int heading_ticks_ = 0;
+  int random_keys_ = 0;
+  int random_ticks_left_ = 0;
+  double next_jump_ = 0;
+  int jump_ticks_left_ = 0;
   double next_chat_ = 0;
   int levels_entered_ = 0;
   int chats_sent_ = 0;
@@ -113,6 +142,9 @@ struct SwarmTotals {
   int disconnects = 0;
   /// Disconnect texts and how many bots saw each.
   std::map<std::string, int> disconnect_texts;
+  /// Positions of the bots in a level: the first of them, and the least and greatest
+  /// coordinates over all of them; unset while none is in a level.
+  std::optional<Position> first_position, min_position, max_position;
 };
 
 SwarmTotals Tally(const std::vector<std::unique_ptr<Bot>>& bots);

@@ -4,8 +4,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "tools/tarvo-bot/bot.h"
 
@@ -14,6 +17,22 @@ namespace {
 std::atomic<bool> g_stop{false};
 
 void OnSignal(int) { g_stop = true; }
+
+// The avatar's part meshes: beside the installed program, then in the source tree it was
+// built from.
+std::vector<std::string> DefaultAssetFolders() {
+  std::vector<std::string> folders;
+  std::error_code error;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error && !program.empty()) {
+    folders.push_back(program.parent_path().string());
+    folders.push_back((program.parent_path() / "data" / "client").string());
+  }
+#ifdef TARVO_CLIENT_DATA_DIR
+  folders.emplace_back(TARVO_CLIENT_DATA_DIR);
+#endif
+  return folders;
+}
 
 }  // namespace
 
@@ -26,10 +45,12 @@ int main(int argc, char** argv) {
   std::string walk = "circle";
   double duration = 0;
   double status_seconds = 5;
+  bool verbose = false;
 
   CLI::App app{
-      "Headless players: N bots log in to a game server, walk, chat and exchange "
-      "movement over UDP, all in one process on one 50 ms loop."};
+      "Headless players: N bots log in to a game server, walk through its levels by holding "
+      "keypad keys (colliding, climbing, falling and landing as a player does), jump, chat and "
+      "exchange movement over UDP, all in one process on one 50 ms loop."};
   app.add_option("--host", options.host, "Server address or host name")->capture_default_str();
   app.add_option("--port", options.port, "Server TCP port")->capture_default_str();
   app.add_option("--count", count, "Number of bots")
@@ -40,9 +61,13 @@ int main(int argc, char** argv) {
   app.add_option("--nick-prefix", options.nick_prefix,
                  "Nicknames are this prefix and the bot's number")
       ->capture_default_str();
-  app.add_option("--walk", walk, "How the bots walk")
-      ->check(CLI::IsMember({"circle", "line", "random", "still"}))
+  app.add_option("--walk", walk,
+                 "Keys the bots hold: still (none), forward (keypad 8), circle (8 and 6), "
+                 "random (a new combination about every second)")
+      ->check(CLI::IsMember({"still", "forward", "circle", "random"}))
       ->capture_default_str();
+  app.add_option("--jump", options.jump_seconds, "Jump every SECONDS (0: never)")
+      ->check(CLI::NonNegativeNumber);
   app.add_option("--chat", options.chat_seconds, "Say a chat line every SECONDS (0: never)")
       ->check(CLI::NonNegativeNumber);
   app.add_flag("--no-udp", options.no_udp, "Open no UDP channel: everything goes over TCP");
@@ -51,8 +76,18 @@ int main(int argc, char** argv) {
   app.add_option("--status", status_seconds, "Seconds between two status lines")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
+  app.add_flag("--verbose", verbose,
+               "Print what a player would see, each line prefixed with the bot's number: "
+               "message boxes, administrator messages, levels entered and chat lines");
+  std::vector<std::string> assets;
+  app.add_option("--assets", assets,
+                 "Folder with the avatar's part meshes, searched before the default ones "
+                 "(beside the program and the source tree's data/client)");
   CLI11_PARSE(app, argc, argv);
   ParseWalkPattern(walk, options.walk);
+  options.asset_folders = assets;
+  for (std::string& folder : DefaultAssetFolders()) options.asset_folders.push_back(folder);
+  if (verbose) options.verbose = &std::cout;
 
   // Level files from the server go to a scratch directory of this run.
   std::string pattern = (std::filesystem::temp_directory_path() / "tarvo-bot-XXXXXX").string();
