@@ -1,5 +1,5 @@
 # Front door to CMake. `make test` is what CI runs; `make run` starts the server on the bundled world.
-.PHONY: setup build test test-default test-asan run clean fuzz
+.PHONY: setup build test test-default test-asan run play clean fuzz
 
 JOBS ?= 2
 
@@ -26,6 +26,13 @@ run: setup
 	cmake --build --preset default --target kserver -j $(JOBS)
 	@[ -d build/world ] || cp -r data/world build/world
 	build/bin/kserver --headless --dir build/world --port 14901
+
+# Plays on this machine: the server of `make run` in the background (unless one already listens on
+# port 14901) and the game client with its connect dialog filled in; Start enters the world.
+play: setup
+	cmake --preset default
+	cmake --build --preset default --target kserver tarvo3d -j $(JOBS)
+	scripts/play.sh
 
 clean:
 	rm -rf build build-asan

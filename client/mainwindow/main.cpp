@@ -50,6 +50,7 @@ fs::path DefaultConfigDirectory() {
 int main(int argc, char** argv) {
   std::string connect_to, account, password, nickname, config_dir, screenshot;
   double quit_after = 0;
+  bool wait_for_start = false;
   CLI::App cli{
       "Tarvo 3D, the game client: walk, run, jump and chat with the other players of a "
       "level. Without options it shows the connect dialog.\n"
@@ -58,6 +59,8 @@ int main(int argc, char** argv) {
       "Alt+Enter full screen, Esc quits; click the chat line to type, Enter sends it."};
   cli.add_option("--connect", connect_to,
                  "Fill the connect dialog with HOST[:PORT] and start at once");
+  cli.add_flag("--wait", wait_for_start,
+               "With --connect: fill the connect dialog but leave Start to the player");
   cli.add_option("--account", account, "Account name for --connect");
   cli.add_option("--password", password, "Password for --connect");
   cli.add_option("--nickname", nickname, "Nickname for --connect");
@@ -119,7 +122,7 @@ int main(int argc, char** argv) {
     if (!account.empty()) connect.account_edit()->setText(QString::fromStdString(account));
     if (!password.empty()) connect.password_edit()->setText(QString::fromStdString(password));
     if (!nickname.empty()) connect.nickname_edit()->setText(QString::fromStdString(nickname));
-    connect.Start();
+    if (!wait_for_start) connect.Start();
   }
   const int code = app.exec();
   return exit_code.value_or(code);
