@@ -1,0 +1,55 @@
+#include "server/app/windowed_server.h"
+
+#include <QCoreApplication>
+
+#include "server/core/server_config.h"
+
+namespace tarvo::server {
+
+WindowedServer::WindowedServer(WindowedOptions options, std::vector<ServerObserver*> observers)
+    : server_(options.directory, &observers_, nullptr, options.current_directory),
+      end_program_([](int status) { QCoreApplication::exit(status); }) {
+  for (ServerObserver* observer : observers) observers_.Add(observer);
+  const auto end = [this](int status) { end_program_(status); };
+
+  // The forms in program order: main window, start dialog, then the operator's windows.
+  main_window_ = std::make_unique<ServerMainWindow>(server_, options.tray_available);
+  main_window_->SetEndProgram(end);
+  observers_.Add(main_window_.get());
+
+  start_dialog_ = std::make_unique<StartDialog>(
+      options.directory / kServerConfigFileName,
+      [this](const std::string& port_text) { return main_window_->StartServer(port_text); });
+  if (options.port_text) start_dialog_->SetPortText(*options.port_text);
+  start_dialog_->SetEndProgram(end);
+
+  update_levels_dialog_ =
+      std::make_unique<UpdateLevelsDialog>(server_, std::move(options.choose_level_files));
+  main_window_->SetUpdateLevelsHook([this] {
+    update_levels_dialog_->show();
+    update_levels_dialog_->raise();
+    update_levels_dialog_->activateWindow();
+  });
+}
+
+WindowedServer::~WindowedServer() {
+  // The core's last goodbyes must not reach windows that are already freed.
+  observers_.Clear();
+}
+
+void WindowedServer::Show() { start_dialog_->show(); }
+
+void WindowedServer::Stop() {
+  if (server_.running()) {
+    main_window_->Shutdown();
+  } else {
+    start_dialog_->hide();
+    end_program_(0);
+  }
+}
+
+void WindowedServer::SetEndProgram(std::function<void(int status)> end_program) {
+  end_program_ = std::move(end_program);
+}
+
+}  // namespace tarvo::server
