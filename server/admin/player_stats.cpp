@@ -108,7 +108,7 @@ TPlayerStats::TPlayerStats(TServerFrame& server, TEditAccount& editor, QWidget* 
   connect(message_button_, &QPushButton::clicked, this, [this] { OnMessageClicked(); });
   connect(message_all_button_, &QPushButton::clicked, this, [this] { OnMessageToAllClicked(); });
   connect(close_button_, &QPushButton::clicked, this, [this] { hide(); });
-  new KeyPreview(*this, [this](QKeyEvent& key) {
+  new KeyPreview(*this, [this](QObject& target, QKeyEvent& key) {
     switch (key.key()) {
       case Qt::Key_Delete:
         OnDisconnectClicked();
@@ -118,7 +118,7 @@ TPlayerStats::TPlayerStats(TServerFrame& server, TEditAccount& editor, QWidget* 
         return true;
       case Qt::Key_Return:
       case Qt::Key_Enter:
-        if (!players_list_->hasFocus()) return false;
+        if (&target != players_list_) return false;
         OnEditClicked();
         return true;
       default:

@@ -180,7 +180,7 @@ TAccountList::TAccountList(TServerFrame& server, QWidget* parent)
   connect(delete_button_, &QPushButton::clicked, this, [this] { OnDeleteClicked(); });
   connect(edit_button_, &QPushButton::clicked, this, [this] { OnEditClicked(); });
   connect(close_button_, &QPushButton::clicked, this, [this] { hide(); });
-  new KeyPreview(*this, [this](QKeyEvent& key) {
+  new KeyPreview(*this, [this](QObject& target, QKeyEvent& key) {
     switch (key.key()) {
       case Qt::Key_Insert:
         OnAddClicked();
@@ -193,7 +193,7 @@ TAccountList::TAccountList(TServerFrame& server, QWidget* parent)
         return true;
       case Qt::Key_Return:
       case Qt::Key_Enter:
-        if (!accounts_list_->hasFocus()) return false;
+        if (&target != accounts_list_) return false;
         OnEditClicked();
         return true;
       default:

@@ -114,7 +114,7 @@ TEditAccount::TEditAccount(TServerFrame& server, TAccountList& accounts_window)
 
   connect(apply_button_, &QPushButton::clicked, this, [this] { ApplyEditor(); });
   connect(cancel_button_, &QPushButton::clicked, this, [this] { hide(); });
-  new KeyPreview(*this, [this](QKeyEvent& key) {
+  new KeyPreview(*this, [this](QObject&, QKeyEvent& key) {
     if (key.key() != Qt::Key_Escape) return false;
     hide();
     return true;
