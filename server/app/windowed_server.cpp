@@ -18,8 +18,12 @@ WindowedServer::WindowedServer(WindowedOptions options, std::vector<ServerObserv
   observers_.Add(main_window_.get());
 
   start_dialog_ = std::make_unique<StartDialog>(
-      options.directory / kServerConfigFileName,
-      [this](const std::string& port_text) { return main_window_->StartServer(port_text); });
+      options.directory / kServerConfigFileName, [this](const std::string& port_text) {
+        StartOutcome outcome = main_window_->StartServer(port_text);
+        if (outcome.kind == StartOutcome::Kind::kFailed)
+          observers_.Note("The server could not be started! " + outcome.message);
+        return outcome;
+      });
   if (options.port_text) start_dialog_->SetPortText(*options.port_text);
   start_dialog_->SetEndProgram(end);
 

@@ -5,53 +5,27 @@
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QMessageBox>
-#include <QTimer>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "gui_support.h"
 #include "protocol/messages.h"
 #include "server/accounts/ui/account_list_window.h"
 #include "server/admin/player_stats.h"
 #include "server/core/fan_out_observer.h"
 #include "server/core/server_frame.h"
-#include "settle.h"
+#include "server/settle.h"
+#include "server/temp_dir.h"
 #include "support/protocol_client.h"
-#include "temp_dir.h"
 
 namespace tarvo::server {
-
-/// The one QApplication of a gui test program.
-inline void EnsureApplication() {
-  if (QApplication::instance() != nullptr) return;
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char name[] = "admin_windows_test";
-  static char* argv[] = {name, nullptr};
-  new QApplication(argc, argv);  // lives as long as the program
-}
-
-/// Answers the next modal message box: `answer` sees it and presses a button of it.
-inline void AnswerMessageBox(std::function<void(QMessageBox&)> answer) {
-  auto* poll = new QTimer;
-  QObject::connect(poll, &QTimer::timeout, [poll, answer] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      poll->stop();
-      poll->deleteLater();
-      answer(*box);
-    }
-  });
-  poll->start(10);
-}
 
 class AdminWindowsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    EnsureApplication();
+    testing::EnsureApplication();
     testing::WriteFile(dir_ / "levels/startlevel.x", "start");
     AccountList accounts;
     accounts.AddNewAccount({"admin", "a", 3, false, false});

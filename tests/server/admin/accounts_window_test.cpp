@@ -140,15 +140,11 @@ TEST_F(AccountsWindowTest, DeletingAnAccountInUseKeepsItsPlayer) {
   remote.inbox().clear();
   accounts_window_->show();
   Select("bob");
-  QString text, caption;
-  AnswerMessageBox([&](QMessageBox& box) {
-    text = box.text();
-    caption = box.windowTitle();
-    box.button(QMessageBox::Ok)->click();
-  });
+  testing::MessageBoxCloser answer_ok;
   QTest::keyClick(&list(), Qt::Key_Delete);
-  EXPECT_EQ(text, "Do you really want to delete the account \"bob\" ?");
-  EXPECT_EQ(caption, "Question");
+  ASSERT_EQ(answer_ok.boxes.size(), 1u);
+  EXPECT_EQ(answer_ok.boxes[0].text, "Do you really want to delete the account \"bob\" ?");
+  EXPECT_EQ(answer_ok.boxes[0].caption, "Question");
   EXPECT_EQ(Account("bob"), nullptr);
   EXPECT_EQ(Shown(), (std::vector<std::string>{"admin", "Alice", "carl", "guest"}));
 
