@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 
 #include "admin_windows_fixture.h"
+#include "server/app/windowed_server.h"
 
 namespace tarvo::server {
 namespace {
@@ -178,6 +179,31 @@ TEST_F(AccountsWindowTest, RemoteDeleteOfTheEditedAccountClosesTheEditorUntouche
   editor().ApplyEditor();  // holds nothing: hides only
   EXPECT_EQ(Account("renamed"), nullptr);
   EXPECT_TRUE(Take(remote, msg::kAccountName).empty());
+}
+
+TEST(WindowedAccountsTest, MainWindowButtonsOpenTheWindowsOnTheLoadedAccounts) {
+  testing::EnsureApplication();
+  testing::TempDir dir;
+  AccountList accounts;
+  accounts.AddNewAccount({"admin", "a", 3, false, false});
+  accounts.AddNewAccount({"bob", "b", 0, false, false});
+  ASSERT_TRUE(accounts.SaveAccounts(dir / "accounts.txt").ok);
+  WindowedOptions options;
+  options.directory = dir.path();
+  options.tray_available = false;
+  WindowedServer windows(options);
+  windows.SetEndProgram([](int) {});
+  windows.Show();
+  windows.start_dialog().port_edit().setText("0");
+  windows.start_dialog().ok_button().click();
+  ASSERT_TRUE(windows.server().running());
+
+  windows.main_window().edit_accounts_button().click();
+  EXPECT_TRUE(windows.accounts_window().isVisible());
+  EXPECT_EQ(windows.accounts_window().view().size(), 2u);
+  windows.main_window().view_players_button().click();
+  EXPECT_TRUE(windows.player_stats().isVisible());
+  windows.server().Shutdown();
 }
 
 }  // namespace
