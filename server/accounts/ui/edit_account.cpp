@@ -155,14 +155,13 @@ void TEditAccount::OpenEditor(std::unique_ptr<TServerAccount> record, bool is_ne
 
 void TEditAccount::FillAndShow(const TServerAccount& record, bool account_fields_enabled) {
   account_fields_enabled_ = account_fields_enabled;
-  const TServerAccount* held = &record;
-  name_edit_->setText(ToQString(held->Name));
-  password_edit_->setText(ToQString(held->Password));
-  load_only_check_->setChecked(held->LoadOnly);
-  blocked_check_->setChecked(held->Blocked);
-  rights_group_->button(std::clamp(held->Rights, 0, 3))->setChecked(true);
+  name_edit_->setText(ToQString(record.Name));
+  password_edit_->setText(ToQString(record.Password));
+  load_only_check_->setChecked(record.LoadOnly);
+  blocked_check_->setChecked(record.Blocked);
+  rights_group_->button(std::clamp(record.Rights, 0, 3))->setChecked(true);
 
-  const protocol::PropertySet values = DecodeStoredProperties(held->Properties);
+  const protocol::PropertySet values = DecodeStoredProperties(record.Properties);
   const auto number = [&values](int index) {
     return ToQString(FormatNumber(values.Number(index)));
   };

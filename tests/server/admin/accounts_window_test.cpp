@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 
 #include "admin_windows_fixture.h"
+#include "server/accounts/ui/field_text.h"
 #include "server/app/windowed_server.h"
 
 namespace tarvo::server {
@@ -179,6 +180,25 @@ TEST_F(AccountsWindowTest, RemoteDeleteOfTheEditedAccountClosesTheEditorUntouche
   editor().ApplyEditor();  // holds nothing: hides only
   EXPECT_EQ(Account("renamed"), nullptr);
   EXPECT_TRUE(Take(remote, msg::kAccountName).empty());
+}
+
+TEST(EditorFieldTextTest, NumbersAndIntegersReadBackAsWrittenAndNothingElse) {
+  EXPECT_EQ(FormatNumber(0.1), "0.1");
+  EXPECT_EQ(FormatNumber(-1234.5), "-1234.5");
+  EXPECT_EQ(ParseNumber(" -12.5 "), -12.5);
+  EXPECT_EQ(ParseNumber("1e3"), 1000.0);
+  for (const char* text : {"", "1,5", "inf", "nan", "-inf", "1.5x", "+-1"})
+    EXPECT_FALSE(ParseNumber(text)) << text;
+
+  EXPECT_EQ(FormatColour(0xFDCC47), "0xFDCC47");
+  EXPECT_EQ(FormatColour(0xFF), "0x0000FF");
+  EXPECT_EQ(ParseInteger("0xFDCC47"), 0xFDCC47);
+  EXPECT_EQ(ParseInteger("$ff"), 255);
+  EXPECT_EQ(ParseInteger("X10"), 16);
+  EXPECT_EQ(ParseInteger(" -2147483648"), INT32_MIN);
+  EXPECT_EQ(ParseInteger("$FFFFFFFF"), -1);
+  for (const char* text : {"2147483648", "$100000000", "0x", "12a", "0x-1", "1.0"})
+    EXPECT_FALSE(ParseInteger(text)) << text;
 }
 
 TEST(WindowedAccountsTest, MainWindowButtonsOpenTheWindowsOnTheLoadedAccounts) {
