@@ -141,12 +141,12 @@ TAccountList::TAccountList(TServerFrame& server, QWidget* parent)
   accounts_list_->setFlow(QListView::TopToBottom);
   accounts_list_->setWrapping(true);
   accounts_list_->setResizeMode(QListView::Adjust);
-  accounts_list_->setUniformItemSizes(true);
 
   auto* splitter = new QSplitter;
   splitter->addWidget(groups_tree_);
   splitter->addWidget(accounts_list_);
   splitter->setStretchFactor(1, 1);
+  splitter->setSizes({190, 270});
 
   add_button_ = new QPushButton("&Add");
   delete_button_ = new QPushButton("&Delete");
