@@ -118,18 +118,6 @@ TEST_F(MainWindowTest, ClosingOrEscapeHidesTheWindowAndTheServerKeepsServing) {
   EXPECT_TRUE(ended_.empty());
 }
 
-TEST_F(MainWindowTest, WithoutTrayTheWindowStaysAndOffersShutdown) {
-  Start(/*tray_available=*/false);
-  MainWindow& window = windows_->main_window();
-  window.close();
-  QTest::keyClick(&window, Qt::Key_Escape);
-  EXPECT_TRUE(window.isVisible());
-  ASSERT_TRUE(window.shutdown_button().isVisible());
-  window.shutdown_button().click();
-  EXPECT_EQ(ended_, std::vector<int>{0});
-  EXPECT_FALSE(windows_->server().running());
-}
-
 TEST_F(MainWindowTest, TrayShutdownSavesEveryAccountAndSaysGoodbye) {
   Start(/*tray_available=*/true);
   ProtocolClient& bob = Join("bob", "b");
@@ -147,8 +135,13 @@ TEST_F(MainWindowTest, TrayShutdownSavesEveryAccountAndSaysGoodbye) {
   EXPECT_NE(testing::ReadFile(dir_ / "accounts.txt").find("Bobby"), std::string::npos);
 }
 
-TEST_F(MainWindowTest, SigtermTakesTheShutdownPath) {
+TEST_F(MainWindowTest, WithoutTrayTheWindowStaysAndSigtermShutsDown) {
   Start(/*tray_available=*/false);
+  MainWindow& window = windows_->main_window();
+  window.close();
+  QTest::keyClick(&window, Qt::Key_Escape);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_TRUE(window.shutdown_button().isVisible());
   StopSignalNotifier stop([this](int) { windows_->Stop(); });
   ProtocolClient& bob = Join("bob", "b");
   ASSERT_TRUE(testing::WaitForMessage(bob, msg::kOwnProperties));
