@@ -108,6 +108,7 @@ TEST_F(MainWindowTest, ClosingOrEscapeHidesTheWindowAndTheServerKeepsServing) {
   EXPECT_FALSE(window.shutdown_button().isVisible());  // the tray menu offers it
   window.close();
   EXPECT_FALSE(window.isVisible());
+  EXPECT_TRUE(window.tray_icon().isVisible());
   window.show_action().trigger();
   EXPECT_TRUE(window.isVisible());
   QTest::keyClick(&window, Qt::Key_Escape);
@@ -129,6 +130,7 @@ TEST_F(MainWindowTest, TrayShutdownSavesEveryAccountAndSaysGoodbye) {
   QTest::qWait(200);
   windows_->main_window().shutdown_action().trigger();
   EXPECT_EQ(ended_, std::vector<int>{0});
+  EXPECT_FALSE(windows_->main_window().tray_icon().isVisible());
   const auto goodbye = bob.WaitFor(msg::kDisconnectReason);
   ASSERT_TRUE(goodbye);
   EXPECT_EQ(goodbye->payload, "The server has been shut down.");
