@@ -1,10 +1,22 @@
 #include "server/app/windowed_server.h"
 
 #include <QCoreApplication>
+#include <QWidget>
 
 #include "server/core/server_config.h"
 
 namespace tarvo::server {
+
+namespace {
+
+// The operator's windows are shown, never modal.
+void ShowWindow(QWidget& window) {
+  window.show();
+  window.raise();
+  window.activateWindow();
+}
+
+}  // namespace
 
 WindowedServer::WindowedServer(WindowedOptions options, std::vector<ServerObserver*> observers)
     : server_(options.directory, &observers_, nullptr, options.current_directory),
@@ -26,6 +38,13 @@ WindowedServer::WindowedServer(WindowedOptions options, std::vector<ServerObserv
       });
   if (options.port_text) start_dialog_->SetPortText(*options.port_text);
   start_dialog_->SetEndProgram(end);
+
+  accounts_window_ = std::make_unique<TAccountList>(server_);
+  player_stats_ = std::make_unique<TPlayerStats>(server_, accounts_window_->editor());
+  observers_.Add(player_stats_.get());
+  observers_.Add(accounts_window_.get());
+  main_window_->SetViewPlayersHook([this] { ShowWindow(*player_stats_); });
+  main_window_->SetEditAccountsHook([this] { ShowWindow(*accounts_window_); });
 
   update_levels_dialog_ =
       std::make_unique<UpdateLevelsDialog>(server_, std::move(options.choose_level_files));

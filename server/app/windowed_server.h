@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "server/accounts/ui/account_list_window.h"
+#include "server/admin/player_stats.h"
 #include "server/admin/server_main_window.h"
 #include "server/admin/start_dialog.h"
 #include "server/admin/update_levels_dialog.h"
@@ -47,6 +49,8 @@ class WindowedServer {
   ServerMainWindow& main_window() { return *main_window_; }
   StartDialog& start_dialog() { return *start_dialog_; }
   UpdateLevelsDialog& update_levels_dialog() { return *update_levels_dialog_; }
+  TAccountList& accounts_window() { return *accounts_window_; }
+  TPlayerStats& player_stats() { return *player_stats_; }
 
  private:
   FanOutObserver observers_;
@@ -54,6 +58,9 @@ class WindowedServer {
   std::function<void(int)> end_program_;
   std::unique_ptr<ServerMainWindow> main_window_;
   std::unique_ptr<StartDialog> start_dialog_;
+  // The statistics window uses the editor the accounts window owns, so it goes first.
+  std::unique_ptr<TAccountList> accounts_window_;
+  std::unique_ptr<TPlayerStats> player_stats_;
   std::unique_ptr<UpdateLevelsDialog> update_levels_dialog_;
 };
 

@@ -34,6 +34,9 @@ void FanOutObserver::SessionCountChanged(int count) {
 void FanOutObserver::AccountViewChanged(const TServerAccount& account) {
   Each([&](ServerObserver& o) { o.AccountViewChanged(account); });
 }
+void FanOutObserver::AccountRemoved(const TServerAccount& account) {
+  Each([&](ServerObserver& o) { o.AccountRemoved(account); });
+}
 void FanOutObserver::PlayerListChanged() {
   Each([](ServerObserver& o) { o.PlayerListChanged(); });
 }

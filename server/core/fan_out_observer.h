@@ -25,6 +25,7 @@ class FanOutObserver final : public ServerObserver {
   void ServerStarted(const ServerStartInfo& info) override;
   void SessionCountChanged(int count) override;
   void AccountViewChanged(const TServerAccount& account) override;
+  void AccountRemoved(const TServerAccount& account) override;
   void PlayerListChanged() override;
   void SessionAccepted(const TServerPlayer& session) override;
   void SessionRefusedFull(std::uint32_t address) override;

@@ -366,6 +366,7 @@ void TServerFrame::AccountAdded(const TServerAccount& account) {
 void TServerFrame::AccountRemoved(const TServerAccount& account) {
   if (account.Session != nullptr) account.Session->ReleaseAccount();
   if (HasRemoteSessions()) NotifyRemoteSessions(msg::kAccountRemoved, EncodeAccountId(account));
+  observer_->AccountRemoved(account);
 }
 
 void TServerFrame::AccountChanged(const TServerAccount& account, bool status_changed,

@@ -20,6 +20,7 @@ class CountingObserver : public ServerObserver {
   void ServerStarted(const ServerStartInfo&) override { ++calls; }
   void SessionCountChanged(int) override { ++calls; }
   void AccountViewChanged(const TServerAccount&) override { ++calls; }
+  void AccountRemoved(const TServerAccount&) override { ++calls; }
   void PlayerListChanged() override { ++calls; }
   void SessionAccepted(const TServerPlayer&) override { ++calls; }
   void SessionRefusedFull(std::uint32_t) override { ++calls; }
@@ -50,6 +51,7 @@ TEST(FanOutObserverTest, ForwardsEveryNoticeToEveryObserver) {
   o.ServerStarted({});
   o.SessionCountChanged(1);
   o.AccountViewChanged(account);
+  o.AccountRemoved(account);
   o.PlayerListChanged();
   o.SessionAccepted(session);
   o.SessionRefusedFull(0);
@@ -62,8 +64,8 @@ TEST(FanOutObserverTest, ForwardsEveryNoticeToEveryObserver) {
   o.LevelNotFound("x");
   o.LevelDropped("x");
   o.Note("x");
-  EXPECT_EQ(a.calls, 15);
-  EXPECT_EQ(b.calls, 15);
+  EXPECT_EQ(a.calls, 16);
+  EXPECT_EQ(b.calls, 16);
 }
 
 TEST(FanOutObserverTest, ObserverRemovedDuringANoticeHearsNoMore) {
