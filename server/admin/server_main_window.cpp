@@ -62,7 +62,7 @@ ServerMainWindow::ServerMainWindow(TServerFrame& server, bool tray_available, QW
   edit_accounts_button_ = new QPushButton("&Edit accounts", this);
   update_levels_button_ = new QPushButton("&Update levels", this);
   disconnect_remote_button_ = new QPushButton("&Disconnect all RCs", this);
-  shutdown_button_ = new QPushButton("Shutdown", this);
+  shutdown_button_ = new QPushButton("&Shutdown", this);
   // Without a tray the window is the only way to stop the server.
   shutdown_button_->setVisible(!tray_available_);
   for (QPushButton* button : {view_players_button_, edit_accounts_button_, update_levels_button_})

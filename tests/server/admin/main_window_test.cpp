@@ -108,6 +108,7 @@ TEST_F(MainWindowTest, ClosingOrEscapeHidesTheWindowAndTheServerKeepsServing) {
   EXPECT_FALSE(window.shutdown_button().isVisible());  // the tray menu offers it
   window.close();
   EXPECT_FALSE(window.isVisible());
+  EXPECT_TRUE(window.tray_icon().isVisible());
   window.show_action().trigger();
   EXPECT_TRUE(window.isVisible());
   QTest::keyClick(&window, Qt::Key_Escape);
@@ -116,18 +117,6 @@ TEST_F(MainWindowTest, ClosingOrEscapeHidesTheWindowAndTheServerKeepsServing) {
   EXPECT_TRUE(testing::WaitForMessage(bob, msg::kOwnProperties));
   ExpectCount(1);
   EXPECT_TRUE(ended_.empty());
-}
-
-TEST_F(MainWindowTest, WithoutTrayTheWindowStaysAndOffersShutdown) {
-  Start(/*tray_available=*/false);
-  MainWindow& window = windows_->main_window();
-  window.close();
-  QTest::keyClick(&window, Qt::Key_Escape);
-  EXPECT_TRUE(window.isVisible());
-  ASSERT_TRUE(window.shutdown_button().isVisible());
-  window.shutdown_button().click();
-  EXPECT_EQ(ended_, std::vector<int>{0});
-  EXPECT_FALSE(windows_->server().running());
 }
 
 TEST_F(MainWindowTest, TrayShutdownSavesEveryAccountAndSaysGoodbye) {
@@ -141,14 +130,20 @@ TEST_F(MainWindowTest, TrayShutdownSavesEveryAccountAndSaysGoodbye) {
   QTest::qWait(200);
   windows_->main_window().shutdown_action().trigger();
   EXPECT_EQ(ended_, std::vector<int>{0});
+  EXPECT_FALSE(windows_->main_window().tray_icon().isVisible());
   const auto goodbye = bob.WaitFor(msg::kDisconnectReason);
   ASSERT_TRUE(goodbye);
   EXPECT_EQ(goodbye->payload, "The server has been shut down.");
   EXPECT_NE(testing::ReadFile(dir_ / "accounts.txt").find("Bobby"), std::string::npos);
 }
 
-TEST_F(MainWindowTest, SigtermTakesTheShutdownPath) {
+TEST_F(MainWindowTest, WithoutTrayTheWindowStaysAndSigtermShutsDown) {
   Start(/*tray_available=*/false);
+  MainWindow& window = windows_->main_window();
+  window.close();
+  QTest::keyClick(&window, Qt::Key_Escape);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_TRUE(window.shutdown_button().isVisible());
   StopSignalNotifier stop([this](int) { windows_->Stop(); });
   ProtocolClient& bob = Join("bob", "b");
   ASSERT_TRUE(testing::WaitForMessage(bob, msg::kOwnProperties));

@@ -91,7 +91,7 @@ TEST_F(StartDialogTest, CancelAndCloseEndTheProgramWithNothingWritten) {
   EXPECT_FALSE(std::filesystem::exists(config_));
 }
 
-TEST_F(StartDialogTest, NonIntegerPortShowsTheErrorAndTheDialogStays) {
+TEST_F(StartDialogTest, NonIntegerOrOutOfRangePortShowsAnErrorAndTheDialogStays) {
   auto windows = MakeServer();
   testing::MessageBoxCloser boxes;
   windows->start_dialog().port_edit().setText("12x");
@@ -103,6 +103,13 @@ TEST_F(StartDialogTest, NonIntegerPortShowsTheErrorAndTheDialogStays) {
   EXPECT_TRUE(ended_.empty());
   // Written before the start, so the next program start offers it again.
   EXPECT_EQ(ReadFile(config_), "serverport=12x\r\n");
+  // A number no port has is refused too, rather than cut to its low 16 bits.
+  windows->start_dialog().port_edit().setText("80001");
+  windows->start_dialog().ok_button().click();
+  ASSERT_EQ(boxes.boxes.size(), 2u);
+  EXPECT_TRUE(boxes.boxes[1].text.contains("80001"));
+  EXPECT_TRUE(windows->start_dialog().isVisible());
+  EXPECT_FALSE(windows->server().running());
 }
 
 TEST_F(StartDialogTest, PortInUseWarnsAndEndsTheProgram) {
