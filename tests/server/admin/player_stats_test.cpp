@@ -97,10 +97,15 @@ TEST_F(PlayerStatsTest, EditingAPlayerWithoutAccountChangesOnlyTheLivePlayer) {
   QLineEdit& body = Control<QLineEdit>(editor(), "body_mesh_edit");
   ASSERT_TRUE(body.isEnabled());
   body.setText("robot.x");
+  Control<QLineEdit>(editor(), "x_edit").setText(" 12.5");
+  Control<QLineEdit>(editor(), "z_edit").setText("4,5");  // not a number: z stays
   guest.inbox().clear();
   Control<QPushButton>(editor(), "apply_button").click();
 
-  EXPECT_EQ(server_->player_sessions().front()->values().Text(protocol::kPropBodyMesh), "robot.x");
+  const protocol::PropertySet& live = server_->player_sessions().front()->values();
+  EXPECT_EQ(live.Text(protocol::kPropBodyMesh), "robot.x");
+  EXPECT_EQ(live.Number(protocol::kPropX), 12.5);
+  EXPECT_EQ(live.Number(protocol::kPropZ), 0);
   const auto own = Take(guest, msg::kOwnProperties);
   ASSERT_FALSE(own.empty());
   EXPECT_NE(own.back().payload.find("robot.x"), std::string::npos);
