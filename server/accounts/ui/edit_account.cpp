@@ -200,8 +200,8 @@ void TEditAccount::FillAndShow(const TServerAccount& record, bool account_fields
 }
 
 void TEditAccount::WriteFields(TServerAccount& record) const {
-  // Fields the operator could not change leave the record as it is, so that a temporary record
-  // is not renamed by trimming the name its player logged in with.
+  // Fields the operator could not change leave the record as it is: a temporary record is not
+  // renamed by trimming the name its player logged in with.
   if (account_fields_enabled_) {
     record.Name = std::string(TrimBlanks(FieldBytes(*name_edit_)));
     record.Password = std::string(TrimBlanks(FieldBytes(*password_edit_)));
@@ -218,16 +218,20 @@ void TEditAccount::WriteFields(TServerAccount& record) const {
   number(protocol::kPropY, *y_edit_);
   number(protocol::kPropZ, *z_edit_);
   number(protocol::kPropViewAngle, *view_angle_edit_);
-  values.SetText(protocol::kPropBodyMesh, FieldBytes(*body_mesh_edit_));
-  values.SetText(protocol::kPropHeadMesh, FieldBytes(*head_mesh_edit_));
-  values.SetText(protocol::kPropBodyTexture, FieldBytes(*body_texture_edit_));
-  const auto colour = [&values](int index, const QLineEdit& edit) {
-    if (const auto parsed = ParseInteger(FieldBytes(edit)))
-      values.SetNumber(index, static_cast<std::uint32_t>(*parsed));
-  };
-  colour(protocol::kPropArmColour, *arm_colour_edit_);
-  colour(protocol::kPropShoeColour, *shoe_colour_edit_);
-  colour(protocol::kPropHandColour, *hand_colour_edit_);
+  // The look of a player with an account is its own: the disabled look fields hold what it
+  // wore when the editor opened, which must not undo a change it made since.
+  if (!account_fields_enabled_) {
+    values.SetText(protocol::kPropBodyMesh, FieldBytes(*body_mesh_edit_));
+    values.SetText(protocol::kPropHeadMesh, FieldBytes(*head_mesh_edit_));
+    values.SetText(protocol::kPropBodyTexture, FieldBytes(*body_texture_edit_));
+    const auto colour = [&values](int index, const QLineEdit& edit) {
+      if (const auto parsed = ParseInteger(FieldBytes(edit)))
+        values.SetNumber(index, static_cast<std::uint32_t>(*parsed));
+    };
+    colour(protocol::kPropArmColour, *arm_colour_edit_);
+    colour(protocol::kPropShoeColour, *shoe_colour_edit_);
+    colour(protocol::kPropHandColour, *hand_colour_edit_);
+  }
   record.Properties = EncodeStoredProperties(values);
 }
 
@@ -248,6 +252,8 @@ void TEditAccount::ApplyEditor() {
     WriteFields(*record);
     session = FindPlayerSession(server_, session_serial_);
   } else {
+    // From the player's values of now, so that what the editor does not write stays current.
+    accounts.RefreshStoredProperties(*record);
     // The status and name notices leave when the change ends.
     accounts.ChangeAccount(*record, [this](TServerAccount& a) { WriteFields(a); });
     if (IsPlayerSession(server_, record->Session)) session = record->Session;

@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 
 #include "admin_windows_fixture.h"
+#include "protocol/properties.h"
 #include "server/accounts/ui/field_text.h"
 #include "server/app/windowed_server.h"
 
@@ -106,7 +107,7 @@ TEST_F(AccountsWindowTest, AddFollowsTheGroupAndACancelledAccountIsNeverSeen) {
 
 TEST_F(AccountsWindowTest, OnlyStatusAndNameChangesAreTold) {
   testing::ProtocolClient& remote = Connect("admin", "a", msg::kRemoteLogin);
-  Connect("bob", "b");
+  testing::ProtocolClient& player = Connect("bob", "b");
   TServerAccount& bob = *Account("bob");
   ASSERT_NE(bob.Session, nullptr);
   remote.inbox().clear();
@@ -117,8 +118,14 @@ TEST_F(AccountsWindowTest, OnlyStatusAndNameChangesAreTold) {
   QTest::keyClick(&list(), Qt::Key_Return);
   ASSERT_EQ(editor().record(), &bob);
   Control<QLineEdit>(editor(), "password_edit").setText("new");
+  // The player changes its look while the editor is open; the apply must not undo it.
+  std::string look;
+  protocol::PutEntry(look, protocol::kPropBodyMesh, 0, "robot.x");
+  player.Send(msg::kProperties, look);
+  Settle();
   Control<QPushButton>(editor(), "apply_button").click();
   EXPECT_EQ(bob.Password, "new");
+  EXPECT_EQ(bob.Session->values().Text(protocol::kPropBodyMesh), "robot.x");
   EXPECT_TRUE(Take(remote, msg::kAccountStatus).empty());
   EXPECT_TRUE(Take(remote, msg::kAccountName).empty());
 
