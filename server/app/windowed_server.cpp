@@ -48,11 +48,7 @@ WindowedServer::WindowedServer(WindowedOptions options, std::vector<ServerObserv
 
   update_levels_dialog_ =
       std::make_unique<UpdateLevelsDialog>(server_, std::move(options.choose_level_files));
-  main_window_->SetUpdateLevelsHook([this] {
-    update_levels_dialog_->show();
-    update_levels_dialog_->raise();
-    update_levels_dialog_->activateWindow();
-  });
+  main_window_->SetUpdateLevelsHook([this] { ShowWindow(*update_levels_dialog_); });
 }
 
 WindowedServer::~WindowedServer() {
