@@ -1,11 +1,17 @@
-// kserver: the game server. `--headless` runs it without windows, logging to stderr;
-// `--add-account` edits the accounts file without starting it.
+// kserver: the game server. By default it starts from its start dialog and lives in the tray;
+// `--headless` runs it without windows, logging to stderr; `--add-account` edits the accounts
+// file without starting it.
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
 #include <CLI/CLI.hpp>
+#include <QApplication>
+#include <QLocale>
+#include <QSystemTrayIcon>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -16,6 +22,8 @@
 #include "server/accounts/account_list.h"
 #include "server/app/headless_loop.h"
 #include "server/app/log_observer.h"
+#include "server/app/stop_signal_notifier.h"
+#include "server/app/windowed_server.h"
 #include "server/core/server_config.h"
 #include "server/core/server_frame.h"
 
@@ -72,6 +80,35 @@ int RunServer(const fs::path& directory, const std::optional<std::string>& port_
   return RunHeadless(server, stats_every);
 }
 
+bool HasDisplay() {
+  return std::getenv("QT_QPA_PLATFORM") != nullptr || std::getenv("DISPLAY") != nullptr ||
+         std::getenv("WAYLAND_DISPLAY") != nullptr;
+}
+
+int RunWindowed(int argc, char** argv, const fs::path& directory,
+                const std::optional<std::string>& port_option) {
+  QApplication application(argc, argv);
+  // The server lives on in the tray when its last window is hidden.
+  QApplication::setQuitOnLastWindowClosed(false);
+  QLocale::setDefault(QLocale::c());
+  LogObserver log;
+  WindowedOptions options;
+  options.directory = directory;
+  options.port_text = port_option;
+  options.tray_available = QSystemTrayIcon::isSystemTrayAvailable();
+  if (!options.tray_available)
+    spdlog::info("no system tray: the main window stays shown and offers Shutdown");
+  WindowedServer windows(std::move(options), {&log});
+  StopSignalNotifier stop([&windows](int signal) {
+    spdlog::info("{} received: shutting down", signal == SIGINT ? "SIGINT" : "SIGTERM");
+    windows.Stop();
+  });
+  windows.Show();
+  const int status = QApplication::exec();
+  if (status == 0 && windows.server().port() != 0) spdlog::info("server stopped");
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -80,6 +117,12 @@ int main(int argc, char** argv) {
 
   CLI::App app{
       "kserver: the Tarvo3D game server.\n\n"
+      "  kserver [--dir DIR] [--port N]\n"
+      "      Shows the start dialog (the port from serverconfig.txt, or N), then runs the server\n"
+      "      from the system tray: the main window shows the port, host name and session count\n"
+      "      and opens the operator's windows; closing it only hides it. The tray menu's\n"
+      "      Shutdown (or the window's, where the desktop has no tray), SIGINT or SIGTERM stop it\n"
+      "      as below. Needs a display.\n"
       "  kserver --headless [--dir DIR] [--port N]\n"
       "      Runs the server without windows. Logs go to stderr, one line per event: start\n"
       "      (port, host name, accounts, level files), logins, refusals, disconnects, saves,\n"
@@ -90,11 +133,10 @@ int main(int argc, char** argv) {
       "      Appends an account to accounts.txt without starting the server (for instance the\n"
       "      first administrator: --rights 3). A name and password pair that exists is refused.\n\n"
       "The server directory holds accounts.txt, serverconfig.txt (the line serverport=N),\n"
-      "levels/ (level files and .gif pictures) and guilds/. The windowed mode (start dialog,\n"
-      "tray icon, operator windows) is not built yet: --headless is required to run the server.\n"
-      "Exit status: 0 after a clean shutdown, 1 when the server cannot start (\"The server could\n"
-      "not be started!\" and the reason) or an account cannot be added, 2 for a bad command line\n"
-      "or port text.",
+      "levels/ (level files and .gif pictures) and guilds/.\n"
+      "Exit status: 0 after a clean shutdown or a cancelled start dialog, 1 when the server\n"
+      "cannot start (\"The server could not be started!\" and the reason) or an account cannot\n"
+      "be added, 2 for a bad command line or port text, or no display without --headless.",
       "kserver"};
   bool headless = false;
   std::string directory_text;
@@ -109,8 +151,8 @@ int main(int argc, char** argv) {
   app.add_option("--dir", directory_text,
                  "Server directory (default: the directory of the kserver executable)");
   app.add_option("--port", port,
-                 "TCP port, overriding serverconfig.txt; 0 lets the system choose (the log "
-                 "names the port bound)");
+                 "TCP port, overriding serverconfig.txt (windowed: the start dialog offers it); "
+                 "0 lets the system choose (the log and the main window name the port bound)");
   auto* add_option =
       app.add_option("--add-account", add_account, "Append the account NAME PASSWORD and exit")
           ->expected(2)
@@ -146,11 +188,16 @@ int main(int argc, char** argv) {
     }
     return AddAccount(directory, add_account, rights, guest);
   }
-  if (!headless) {
-    std::cerr << "kserver: the windowed mode (start dialog, tray icon and operator windows) is "
-                 "not built yet; run the server with --headless (see --help)\n";
+  SetUpLog(verbose);
+  if (headless) return RunServer(directory, port, stats_every);
+  if (stats_every > 0) {
+    std::cerr << "kserver: --stats needs --headless\n";
     return kExitUsage;
   }
-  SetUpLog(verbose);
-  return RunServer(directory, port, stats_every);
+  if (!HasDisplay()) {
+    std::cerr << "kserver: no display for the start dialog and tray icon; run the server with "
+                 "--headless (see --help)\n";
+    return kExitUsage;
+  }
+  return RunWindowed(argc, argv, directory, port);
 }

@@ -274,6 +274,16 @@ void TServerFrame::SendAdminMessageToAll(std::string_view text) {
   for (const auto& p : player_sessions_) p->QueueMessage(msg::kAdminMessage, text);
 }
 
+void TServerFrame::DestroyRemoteSessions() {
+  // A snapshot: a session busy with its own messages is only marked and stays in the list.
+  std::vector<TServerPlayer*> sessions;
+  for (const auto& p : remote_sessions_) sessions.push_back(p.get());
+  for (TServerPlayer* session : sessions) {
+    session->MarkClosing("remote control ended by the operator");
+    DestroySession(*session);
+  }
+}
+
 void TServerFrame::ApplyAccount(TServerAccount& account) {
   if (account.Session != nullptr) account.Session->ApplyAccount(account);
 }
@@ -356,6 +366,7 @@ void TServerFrame::AccountAdded(const TServerAccount& account) {
 void TServerFrame::AccountRemoved(const TServerAccount& account) {
   if (account.Session != nullptr) account.Session->ReleaseAccount();
   if (HasRemoteSessions()) NotifyRemoteSessions(msg::kAccountRemoved, EncodeAccountId(account));
+  observer_->AccountRemoved(account);
 }
 
 void TServerFrame::AccountChanged(const TServerAccount& account, bool status_changed,

@@ -94,6 +94,8 @@ class TServerFrame final : public AccountObserver {
   void SendAdminMessage(TServerPlayer& session, std::string_view text);
   /// Queues message 8 with `text` to every player session.
   void SendAdminMessageToAll(std::string_view text);
+  /// Ends every remote-control session, front of the list first, sending them nothing.
+  void DestroyRemoteSessions();
   /// Pushes an edited account to its connected player, if any.
   void ApplyAccount(TServerAccount& account);
   /// The tray's Shutdown: refreshes every account, saves the accounts file, sends every player

@@ -34,6 +34,9 @@ class ServerObserver {
   virtual void SessionCountChanged(int /*count*/) {}
   /// An account's place or state in the accounts view may have changed (bound or released).
   virtual void AccountViewChanged(const TServerAccount& /*account*/) {}
+  /// An account is leaving the account list (deleted by a window or by remote control). The
+  /// record is still valid during the call and destroyed right after it.
+  virtual void AccountRemoved(const TServerAccount& /*account*/) {}
   /// The player list changed: a login, a departure or a level change.
   virtual void PlayerListChanged() {}
 

@@ -47,8 +47,7 @@ TEST(ServerConfig, PortTexts) {
   EXPECT_FALSE(ParsePortText("abc", &error));
   EXPECT_EQ(error, "'abc' is not a valid integer value");
   EXPECT_EQ(ParsePortText("$3A35"), 14901);  // the shared integer notation takes hexadecimal
-  for (const char* bad : {"", " ", "12 ", "1x", "0x", "-"})
-    EXPECT_FALSE(ParsePortText(bad)) << bad;
+  for (const char* bad : {"", " ", "12 ", "1x", "0x", "-"}) EXPECT_FALSE(ParsePortText(bad)) << bad;
   EXPECT_FALSE(ParsePortText("65536", &error));
   EXPECT_NE(error.find("65536"), std::string::npos);
   EXPECT_FALSE(ParsePortText("-1"));
