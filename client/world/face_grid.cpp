@@ -53,19 +53,16 @@ bool OutsideEverywhere(const std::vector<glm::vec3>& v, Project project, glm::ve
 }
 
 bool OutsideXZ(const LevelFace& face, const Box& box) {
-  return OutsideEverywhere(
-      face.vertices, [](glm::vec3 p) { return glm::vec2(p.x, p.z); }, {box.lo.x, box.lo.z},
-      {box.hi.x, box.hi.z});
+  return OutsideEverywhere(face.vertices, [](glm::vec3 p) { return glm::vec2(p.x, p.z); },
+                           {box.lo.x, box.lo.z}, {box.hi.x, box.hi.z});
 }
 
 bool OutsideAllProjections(const LevelFace& face, const Box& box) {
   return OutsideXZ(face, box) ||
-         OutsideEverywhere(
-             face.vertices, [](glm::vec3 p) { return glm::vec2(p.x, p.y); },
-             {box.lo.x, box.lo.y}, {box.hi.x, box.hi.y}) ||
-         OutsideEverywhere(
-             face.vertices, [](glm::vec3 p) { return glm::vec2(p.z, p.y); },
-             {box.lo.z, box.lo.y}, {box.hi.z, box.hi.y});
+         OutsideEverywhere(face.vertices, [](glm::vec3 p) { return glm::vec2(p.x, p.y); },
+                           {box.lo.x, box.lo.y}, {box.hi.x, box.hi.y}) ||
+         OutsideEverywhere(face.vertices, [](glm::vec3 p) { return glm::vec2(p.z, p.y); },
+                           {box.lo.z, box.lo.y}, {box.hi.z, box.hi.y});
 }
 
 // Boxes of floors span no height: only x and z (axes 0 and 2) count for them.
@@ -107,8 +104,8 @@ Cut CutAlong(const LevelFace& face, const Box& box, const Box& region, int a) {
     const float middle = lo + (hi - lo) * 0.5f;
     cut = {0, middle};
     for (const glm::vec3& v : face.vertices) {
-      if (v[a] > lo && v[a] < hi && (cut.rank == 0 || std::fabs(v[a] - middle) <
-                                                          std::fabs(cut.at - middle))) {
+      if (v[a] > lo && v[a] < hi &&
+          (cut.rank == 0 || std::fabs(v[a] - middle) < std::fabs(cut.at - middle))) {
         cut = {1, v[a]};
       }
     }
@@ -131,9 +128,8 @@ bool Prove(const LevelFace& face, bool wall, const Box& box, const Box& region, 
   Cut best;
   for (int a = 0; a < 3; a += wall ? 1 : 2) {
     const Cut cut = CutAlong(face, box, region, a);
-    if (cut.rank > best.rank ||
-        (cut.rank == best.rank && cut.rank >= 0 &&
-         box.hi[a] - box.lo[a] > box.hi[axis] - box.lo[axis])) {
+    if (cut.rank > best.rank || (cut.rank == best.rank && cut.rank >= 0 &&
+                                 box.hi[a] - box.lo[a] > box.hi[axis] - box.lo[axis])) {
       best = cut;
       axis = a;
     }
@@ -272,8 +268,8 @@ void GridCollider::BuildGrid() {
   }
 }
 
-bool GridCollider::MakeWindow(glm::vec3 position, glm::vec3 right, glm::vec3 forward,
-                              float speed, Window& window) const {
+bool GridCollider::MakeWindow(glm::vec3 position, glm::vec3 right, glm::vec3 forward, float speed,
+                              Window& window) const {
   if (!Finite(position) || !Finite(right) || !Finite(forward) || !std::isfinite(speed))
     return false;
   // The probes exactly as the collision places them.

@@ -25,8 +25,7 @@ class TerrainBuilder {
   static constexpr glm::vec3 kHole{0.0f, 0.0f, 1500.0f};
 
   static float Height(float x, float z) {
-    return 30.0f * std::sin(x / 230.0f) * std::cos(z / 190.0f) +
-           12.0f * std::sin((x + z) / 97.0f);
+    return 30.0f * std::sin(x / 230.0f) * std::cos(z / 190.0f) + 12.0f * std::sin((x + z) / 97.0f);
   }
 
   /// The level with `squares` x `squares` ground squares (224 gives over 100,000 faces).
@@ -87,7 +86,8 @@ class TerrainBuilder {
             break;
           default:  // faces without area: coincident and collinear corners
             b.Triangle({cx, ground + 5.0f, cz}, {cx, ground + 5.0f, cz}, {cx, ground + 5.0f, cz});
-            b.Triangle({cx - size, ground, cz}, {cx, ground + 20.0f, cz}, {cx + size, ground + 40.0f, cz});
+            b.Triangle({cx - size, ground, cz}, {cx, ground + 20.0f, cz},
+                       {cx + size, ground + 40.0f, cz});
             break;
         }
       }
@@ -147,7 +147,8 @@ class TerrainBuilder {
 /// Serves the generated level for one file name and passes every other name on.
 class TerrainLoader : public engine::Loader {
  public:
-  TerrainLoader(engine::Loader* files, std::string name, std::shared_ptr<const engine::MeshData> mesh)
+  TerrainLoader(engine::Loader* files, std::string name,
+                std::shared_ptr<const engine::MeshData> mesh)
       : files_(files), name_(std::move(name)), mesh_(std::move(mesh)) {}
   bool LoadMesh(const std::string& file, engine::MeshBuilder& builder) override {
     if (file != name_) return files_->LoadMesh(file, builder);
