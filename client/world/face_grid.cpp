@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <glm/common.hpp>
-#include <glm/vec2.hpp>
 #include <limits>
 
 namespace tarvo::client {
@@ -19,50 +18,55 @@ constexpr int kProofBudget = 4096;
 constexpr long kMaxCellsPerFace = 256;
 constexpr int kMaxColumns = 1024;
 
+// Plain floats: the proof runs box tests by the ten thousand per level, also in debug builds.
 struct Box {
-  glm::vec3 lo;
-  glm::vec3 hi;
+  float lo[3];
+  float hi[3];
 };
 
-// The inside test's edge value, written exactly as the collision writes it. Every rounded
-// operation in it is monotone in p, so over a box its largest value lies at one corner.
-float EdgeValue(glm::vec2 a, glm::vec2 b, glm::vec2 p) {
-  return (p.x - a.x) * (b.y - a.y) + (p.y - a.y) * (a.x - b.x);
+// A face's corners, one array per axis.
+struct Corners {
+  explicit Corners(const std::vector<glm::vec3>& vertices) {
+    for (int a = 0; a < 3; ++a) {
+      axis[a].reserve(vertices.size());
+      for (const glm::vec3& v : vertices) axis[a].push_back(v[a]);
+    }
+  }
+  std::vector<float> axis[3];
+};
+
+// The inside test's edge value for edge (a, b) at p, written exactly as the collision writes
+// it. Every rounded operation in it is monotone in p, so over a box its largest value lies at
+// one corner.
+float MaxEdgeValue(float ax, float ay, float bx, float by, const Box& box, int u, int v) {
+  const float px = by - ay >= 0.0f ? box.hi[u] : box.lo[u];
+  const float py = ax - bx >= 0.0f ? box.hi[v] : box.lo[v];
+  return (px - ax) * (by - ay) + (py - ay) * (ax - bx);
 }
 
-float MaxEdgeValue(glm::vec2 a, glm::vec2 b, glm::vec2 lo, glm::vec2 hi) {
-  const glm::vec2 corner(b.y - a.y >= 0.0f ? hi.x : lo.x, a.x - b.x >= 0.0f ? hi.y : lo.y);
-  return EdgeValue(a, b, corner);
-}
-
-// True when the inside test fails at every point of the box: both windings meet an edge that
-// is negative all over it.
-template <typename Project>
-bool OutsideEverywhere(const std::vector<glm::vec3>& v, Project project, glm::vec2 lo,
-                       glm::vec2 hi) {
-  const size_t n = v.size();
+// True when the inside test on the (u, v) projection fails at every point of the box: both
+// windings meet an edge that is negative all over it.
+bool OutsideEverywhere(const Corners& corners, const Box& box, int u, int v) {
+  const std::vector<float>& cu = corners.axis[u];
+  const std::vector<float>& cv = corners.axis[v];
+  const size_t n = cu.size();
   bool forward_fails = false;
   for (size_t i = 0; i < n && !forward_fails; ++i) {
-    forward_fails = MaxEdgeValue(project(v[i]), project(v[(i + 1) % n]), lo, hi) < 0.0f;
+    const size_t j = (i + 1) % n;
+    forward_fails = MaxEdgeValue(cu[i], cv[i], cu[j], cv[j], box, u, v) < 0.0f;
   }
   if (!forward_fails) return false;
   for (size_t k = n; k-- > 0;) {
-    if (MaxEdgeValue(project(v[k]), project(v[(n + k - 1) % n]), lo, hi) < 0.0f) return true;
+    const size_t j = (n + k - 1) % n;
+    if (MaxEdgeValue(cu[k], cv[k], cu[j], cv[j], box, u, v) < 0.0f) return true;
   }
   return false;
 }
 
-bool OutsideXZ(const LevelFace& face, const Box& box) {
-  return OutsideEverywhere(face.vertices, [](glm::vec3 p) { return glm::vec2(p.x, p.z); },
-                           {box.lo.x, box.lo.z}, {box.hi.x, box.hi.z});
-}
-
-bool OutsideAllProjections(const LevelFace& face, const Box& box) {
-  return OutsideXZ(face, box) ||
-         OutsideEverywhere(face.vertices, [](glm::vec3 p) { return glm::vec2(p.x, p.y); },
-                           {box.lo.x, box.lo.y}, {box.hi.x, box.hi.y}) ||
-         OutsideEverywhere(face.vertices, [](glm::vec3 p) { return glm::vec2(p.z, p.y); },
-                           {box.lo.z, box.lo.y}, {box.hi.z, box.hi.y});
+// The probe tests floors on (x, z) only, walls on (x, y), (x, z) and (z, y).
+bool Outside(const Corners& corners, const Box& box, bool wall) {
+  return OutsideEverywhere(corners, box, 0, 2) ||
+         (wall && (OutsideEverywhere(corners, box, 0, 1) || OutsideEverywhere(corners, box, 2, 1)));
 }
 
 // Boxes of floors span no height: only x and z (axes 0 and 2) count for them.
@@ -87,7 +91,7 @@ struct Cut {
   float at = 0.0f;
 };
 
-Cut CutAlong(const LevelFace& face, const Box& box, const Box& region, int a) {
+Cut CutAlong(const Corners& corners, const Box& box, const Box& region, int a) {
   const float lo = box.lo[a], hi = box.hi[a];
   if (!(hi - lo >= 1e-3f)) return {};
   Cut cut;
@@ -103,10 +107,10 @@ Cut CutAlong(const LevelFace& face, const Box& box, const Box& region, int a) {
     // Within the region's span: at the corner nearest the middle, where edge lines cross.
     const float middle = lo + (hi - lo) * 0.5f;
     cut = {0, middle};
-    for (const glm::vec3& v : face.vertices) {
-      if (v[a] > lo && v[a] < hi &&
-          (cut.rank == 0 || std::fabs(v[a] - middle) < std::fabs(cut.at - middle))) {
-        cut = {1, v[a]};
+    for (float c : corners.axis[a]) {
+      if (c > lo && c < hi &&
+          (cut.rank == 0 || std::fabs(c - middle) < std::fabs(cut.at - middle))) {
+        cut = {1, c};
       }
     }
   }
@@ -117,17 +121,14 @@ Cut CutAlong(const LevelFace& face, const Box& box, const Box& region, int a) {
 
 // Whether the face's inside test fails at every point of `box` outside `region`, cutting the
 // box where one test over all of it is not enough.
-bool Prove(const LevelFace& face, bool wall, const Box& box, const Box& region, int& budget) {
+bool Prove(const Corners& corners, bool wall, const Box& box, const Box& region, int& budget) {
   if (Within(box, region, wall)) return true;
   if (--budget < 0) return false;
-  if (Disjoint(box, region, wall) &&
-      (wall ? OutsideAllProjections(face, box) : OutsideXZ(face, box))) {
-    return true;
-  }
+  if (Disjoint(box, region, wall) && Outside(corners, box, wall)) return true;
   int axis = -1;
   Cut best;
   for (int a = 0; a < 3; a += wall ? 1 : 2) {
-    const Cut cut = CutAlong(face, box, region, a);
+    const Cut cut = CutAlong(corners, box, region, a);
     if (cut.rank > best.rank || (cut.rank == best.rank && cut.rank >= 0 &&
                                  box.hi[a] - box.lo[a] > box.hi[axis] - box.lo[axis])) {
       best = cut;
@@ -139,7 +140,8 @@ bool Prove(const LevelFace& face, bool wall, const Box& box, const Box& region, 
   Box second = box;
   first.hi[axis] = best.at;
   second.lo[axis] = best.at;
-  return Prove(face, wall, first, region, budget) && Prove(face, wall, second, region, budget);
+  return Prove(corners, wall, first, region, budget) &&
+         Prove(corners, wall, second, region, budget);
 }
 
 bool Finite(glm::vec3 v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
@@ -183,16 +185,19 @@ void GridCollider::SetFaces(std::vector<LevelFace> faces) {
     if (bounded) {
       const float extent = std::max({std::fabs(lo.x), std::fabs(lo.y), std::fabs(lo.z),
                                      std::fabs(hi.x), std::fabs(hi.y), std::fabs(hi.z)});
+      // Unequal margins per axis keep the region's corners off the lines of edges running
+      // diagonally through the face's box, where no edge alone proves a box outside.
       const float margin = 0.25f + extent * 1e-4f;
-      lo -= margin;
-      hi += margin;
+      const glm::vec3 margins(margin, margin * 1.19f, margin * 1.37f);
+      lo -= margins;
+      hi += margins;
       // Everywhere in the universe outside the box (floors: on x and z only).
       const float y0 = wall ? -kU : 0.0f;
       const float y1 = wall ? kU : 0.0f;
       const Box universe{{-kU, y0, -kU}, {kU, y1, kU}};
       const Box region{{lo.x, wall ? lo.y : 0.0f, lo.z}, {hi.x, wall ? hi.y : 0.0f, hi.z}};
       int budget = kProofBudget;
-      bounded = Prove(face, wall, universe, region, budget);
+      bounded = Prove(Corners(face.vertices), wall, universe, region, budget);
     }
     reach.bounded = bounded;
     reach.lo = lo;
