@@ -1,9 +1,10 @@
 // The game world without drawing: the movement step on a generated level of over 100,000 faces
-// with the plain loop and with the grid, and one tick with 200 remote avatars.
+// with the plain loop and with the grid, the grid's build, and one tick with 200 remote avatars.
 #include <benchmark/benchmark.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "client/world/face_grid.h"
 #include "client/world/game_world.h"
@@ -64,6 +65,23 @@ void BM_StepLocalPlayer(benchmark::State& state) {
 BENCHMARK(BM_StepLocalPlayer<tarvo::client::PlainCollider>)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StepLocalPlayer<tarvo::client::GridCollider>)->Unit(benchmark::kMicrosecond);
 
+// What a level load adds: proving where each face can act and filling the grid.
+void BM_GridBuild(benchmark::State& state) {
+  tarvo::engine::MeshBuilder mesh;
+  mesh.SetData(*Terrain());
+  std::vector<tarvo::client::LevelFace> faces;
+  for (size_t i = 0; i < mesh.FaceCount(); ++i) {
+    faces.push_back({mesh.Faces()[i].normal, mesh.FaceVertices(i)});
+  }
+  for (auto _ : state) {
+    tarvo::client::GridCollider grid;
+    grid.SetFaces(faces);
+    benchmark::DoNotOptimize(grid.cell_size());
+  }
+  state.SetLabel(std::to_string(faces.size()) + " faces");
+}
+BENCHMARK(BM_GridBuild)->Unit(benchmark::kMillisecond);
+
 // One tick without drawing or session: 1 local avatar walking on the bundled level and
 // `count` remote avatars standing in rows.
 void BM_WorldTick(benchmark::State& state) {
@@ -82,6 +100,7 @@ void BM_WorldTick(benchmark::State& state) {
   game.input().Press(GameKey::kPad8);
   game.input().Press(GameKey::kPad6);
   for (auto _ : state) game.Tick();
+  state.counters["frames"] = static_cast<double>(game.scene().root().children().size());
   state.SetLabel(std::to_string(count) + " remote avatars");
 }
 BENCHMARK(BM_WorldTick)->Arg(200)->Unit(benchmark::kMicrosecond);

@@ -207,6 +207,14 @@ void GridCollider::SetFaces(std::vector<LevelFace> faces) {
   BuildGrid();
 }
 
+int GridCollider::Column(float x) const {
+  return std::clamp(static_cast<int>(std::floor((x - origin_x_) / cell_)), 0, columns_ - 1);
+}
+
+int GridCollider::Row(float z) const {
+  return std::clamp(static_cast<int>(std::floor((z - origin_z_) / cell_)), 0, rows_ - 1);
+}
+
 void GridCollider::BuildGrid() {
   wide_.clear();
   cell_start_.clear();
@@ -234,12 +242,6 @@ void GridCollider::BuildGrid() {
   columns_ = std::clamp(static_cast<int>(width / cell) + 1, 1, kMaxColumns);
   rows_ = std::clamp(static_cast<int>(depth / cell) + 1, 1, kMaxColumns);
 
-  auto column = [&](float x) {
-    return std::clamp(static_cast<int>(std::floor((x - origin_x_) / cell_)), 0, columns_ - 1);
-  };
-  auto row = [&](float z) {
-    return std::clamp(static_cast<int>(std::floor((z - origin_z_) / cell_)), 0, rows_ - 1);
-  };
   // Two passes over the faces: count per cell, then fill, keeping each cell in face order.
   const size_t cells = static_cast<size_t>(columns_) * static_cast<size_t>(rows_);
   cell_start_.assign(cells + 1, 0);
@@ -253,8 +255,8 @@ void GridCollider::BuildGrid() {
     for (size_t i = 0; i < reach_.size(); ++i) {
       const Reach& reach = reach_[i];
       if (reach.kind == Kind::kInert || !reach.bounded) continue;
-      const int c0 = column(reach.lo.x), c1 = column(reach.hi.x);
-      const int r0 = row(reach.lo.z), r1 = row(reach.hi.z);
+      const int c0 = Column(reach.lo.x), c1 = Column(reach.hi.x);
+      const int r0 = Row(reach.lo.z), r1 = Row(reach.hi.z);
       if (static_cast<long>(c1 - c0 + 1) * (r1 - r0 + 1) > kMaxCellsPerFace) {
         if (pass == 0) wide_.push_back(static_cast<std::uint32_t>(i));
         continue;
@@ -337,14 +339,8 @@ void GridCollider::Gather(const Window& window, bool landed, std::uint32_t below
     }
   }
   if (columns_ > 0) {
-    auto column = [&](float x) {
-      return std::clamp(static_cast<int>(std::floor((x - origin_x_) / cell_)), 0, columns_ - 1);
-    };
-    auto row = [&](float z) {
-      return std::clamp(static_cast<int>(std::floor((z - origin_z_) / cell_)), 0, rows_ - 1);
-    };
-    const int c0 = column(window.wall_lo.x), c1 = column(window.wall_hi.x);
-    const int r0 = row(window.wall_lo.z), r1 = row(window.wall_hi.z);
+    const int c0 = Column(window.wall_lo.x), c1 = Column(window.wall_hi.x);
+    const int r0 = Row(window.wall_lo.z), r1 = Row(window.wall_hi.z);
     for (int r = r0; r <= r1; ++r) {
       for (int c = c0; c <= c1; ++c) {
         const size_t cell = static_cast<size_t>(r) * columns_ + c;

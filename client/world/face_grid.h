@@ -48,6 +48,10 @@ class GridCollider : public LevelCollider {
   bool Acts(std::uint32_t index, const Window& window, bool landed) const;
   void Gather(const Window& window, bool landed, std::uint32_t below,
               std::vector<std::uint32_t>& out) const;
+  // Cells of a coordinate, clamped to the grid. Faces and queries use the same monotone mapping,
+  // so a face box and a window that overlap share a cell.
+  int Column(float x) const;
+  int Row(float z) const;
   void BuildGrid();
 
   std::vector<LevelFace> faces_;

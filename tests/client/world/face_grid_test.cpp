@@ -7,6 +7,8 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <glm/geometric.hpp>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -203,16 +205,41 @@ std::vector<LevelFace> AwkwardFaces(std::mt19937& random) {
   return faces;
 }
 
+// What one tick's collision gives, as bits.
+struct Outcome {
+  Bits velocity;
+  bool jumping, rising;
+  int jump_step;
+  std::optional<std::array<Bits, 2>> shadow;
+  bool operator==(const Outcome&) const = default;
+};
+
+Outcome Collide(const LevelCollider& collider, Mover mover, glm::vec3 velocity, glm::vec3 forward) {
+  collider.Collide(velocity, {forward.z, 0.0f, -forward.x}, forward, mover);
+  Outcome out{BitsOf(velocity), mover.jumping, mover.rising, mover.jump_step, std::nullopt};
+  if (mover.shadow_plane) {
+    out.shadow = {BitsOf(mover.shadow_plane->point), BitsOf(mover.shadow_plane->normal)};
+  }
+  return out;
+}
+
+// Both colliders over the same faces.
+struct Pair {
+  explicit Pair(const std::vector<LevelFace>& faces) {
+    plain.SetFaces(faces);
+    grid.SetFaces(faces);
+  }
+  PlainCollider plain;
+  GridCollider grid;
+};
+
 TEST(GridColliderProbeTest, MatchesPlainLoopForRandomMovers) {
   std::mt19937 random(11);
   const std::vector<LevelFace> faces = AwkwardFaces(random);
-  PlainCollider plain;
-  GridCollider grid;
-  plain.SetFaces(faces);
-  grid.SetFaces(faces);
-  EXPECT_GT(grid.cell_size(), 0.0f);
-  EXPECT_GE(grid.unbounded_count(), 5u);  // every face that acts on an unbounded line or plane
-  EXPECT_LT(grid.unbounded_count(), 20u);
+  const Pair pair(faces);
+  EXPECT_GT(pair.grid.cell_size(), 0.0f);
+  EXPECT_GE(pair.grid.unbounded_count(), 5u);  // every face acting on an unbounded line or plane
+  EXPECT_LT(pair.grid.unbounded_count(), 20u);
   std::uniform_real_distribution<float> near(-60.0f, 60.0f), unit(0.0f, 1.0f);
   int changed = 0;
   const int count = 8000 / kSlowBuild;
@@ -227,27 +254,40 @@ TEST(GridColliderProbeTest, MatchesPlainLoopForRandomMovers) {
     mover.jump_step = static_cast<int>(random() % 7);
     const float turn = unit(random) * 6.3f;
     const glm::vec3 forward(std::cos(turn), 0.0f, std::sin(turn));
-    const glm::vec3 right(forward.z, 0.0f, -forward.x);
     const float scale = i % 10 == 0 ? 400.0f : 25.0f;
     glm::vec3 velocity = (glm::vec3(unit(random), unit(random), unit(random)) - 0.5f) * scale;
     if (i % 50 == 0) velocity = glm::vec3(0.0f);
-    Mover other = mover;
-    glm::vec3 other_velocity = velocity;
-    const Bits before = BitsOf(velocity);
-    plain.Collide(velocity, right, forward, mover);
-    grid.Collide(other_velocity, right, forward, other);
-    ASSERT_EQ(BitsOf(velocity), BitsOf(other_velocity)) << "probe " << i;
-    ASSERT_EQ(mover.jumping, other.jumping) << "probe " << i;
-    ASSERT_EQ(mover.rising, other.rising) << "probe " << i;
-    ASSERT_EQ(mover.jump_step, other.jump_step) << "probe " << i;
-    ASSERT_EQ(mover.shadow_plane.has_value(), other.shadow_plane.has_value()) << "probe " << i;
-    if (mover.shadow_plane) {
-      ASSERT_EQ(BitsOf(mover.shadow_plane->point), BitsOf(other.shadow_plane->point));
-      ASSERT_EQ(BitsOf(mover.shadow_plane->normal), BitsOf(other.shadow_plane->normal));
-    }
-    changed += BitsOf(velocity) != before ? 1 : 0;
+    const Outcome expected = Collide(pair.plain, mover, velocity, forward);
+    ASSERT_TRUE(Collide(pair.grid, mover, velocity, forward) == expected) << "probe " << i;
+    changed += expected.velocity != BitsOf(velocity) ? 1 : 0;
   }
   EXPECT_GT(changed, count / 10);  // enough pushes, landings and lifts to mean something
+}
+
+TEST(GridColliderProbeTest, MatchesPlainLoopWhereFacesReachFar) {
+  const glm::vec3 ahead(1.0f, 0.0f, 0.0f);
+  Mover standing;
+  {
+    // A step 29 up lifts the avatar by 29 in this tick, which brings a ceiling 25 above the
+    // head into reach: the faces after the step must be looked up again.
+    const Pair pair({
+        LevelFace{{0, -1, 0}, {{-50, 60, -50}, {50, 60, -50}, {50, 60, 50}, {-50, 60, 50}}},
+        LevelFace{{0, 1, 0}, {{-50, 29, -50}, {-50, 29, 50}, {50, 29, 50}, {50, 29, -50}}},
+    });
+    const Outcome expected = Collide(pair.plain, standing, glm::vec3(0.0f), ahead);
+    EXPECT_EQ(expected.velocity, BitsOf({0.0f, 22.0f, 0.0f}));  // lifted 29, pushed back 7
+    EXPECT_TRUE(Collide(pair.grid, standing, glm::vec3(0.0f), ahead) == expected);
+  }
+  {
+    // A floor of two corners has no area: every point of its line counts as inside it, also
+    // far beyond its ends, and carries the avatar there.
+    const Pair pair({LevelFace{{0, 1, 0}, {{0, 0, 0}, {10, 0, 10}}}});
+    standing.position = {500.0f, 0.0f, 500.0f};
+    const glm::vec3 along = glm::normalize(glm::vec3(1.0f, 0.0f, 1.0f));
+    const Outcome expected = Collide(pair.plain, standing, glm::vec3(0.0f), along);
+    EXPECT_TRUE(expected.shadow.has_value());
+    EXPECT_TRUE(Collide(pair.grid, standing, glm::vec3(0.0f), along) == expected);
+  }
 }
 
 }  // namespace
