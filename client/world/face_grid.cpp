@@ -35,13 +35,16 @@ struct Corners {
   std::vector<float> axis[3];
 };
 
-// The inside test's edge value for edge (a, b) at p, written exactly as the collision writes
-// it. Every rounded operation in it is monotone in p, so over a box its largest value lies at
-// one corner.
-float MaxEdgeValue(float ax, float ay, float bx, float by, const Box& box, int u, int v) {
+// Whether the inside test's edge value for edge (a, b) is negative at every point of the box.
+// The value is written as the collision writes it; each rounded operation in it is monotone in
+// p, so its largest value over a box lies at one corner. The small allowance covers a compiler
+// that fuses the multiply and add in one place but not in the other.
+bool NegativeAllOver(float ax, float ay, float bx, float by, const Box& box, int u, int v) {
   const float px = by - ay >= 0.0f ? box.hi[u] : box.lo[u];
   const float py = ax - bx >= 0.0f ? box.hi[v] : box.lo[v];
-  return (px - ax) * (by - ay) + (py - ay) * (ax - bx);
+  const float along = (px - ax) * (by - ay);
+  const float across = (py - ay) * (ax - bx);
+  return along + across < -(std::fabs(along) + std::fabs(across)) * 0x1p-20f;
 }
 
 // True when the inside test on the (u, v) projection fails at every point of the box: both
@@ -53,12 +56,12 @@ bool OutsideEverywhere(const Corners& corners, const Box& box, int u, int v) {
   bool forward_fails = false;
   for (size_t i = 0; i < n && !forward_fails; ++i) {
     const size_t j = (i + 1) % n;
-    forward_fails = MaxEdgeValue(cu[i], cv[i], cu[j], cv[j], box, u, v) < 0.0f;
+    forward_fails = NegativeAllOver(cu[i], cv[i], cu[j], cv[j], box, u, v);
   }
   if (!forward_fails) return false;
   for (size_t k = n; k-- > 0;) {
     const size_t j = (n + k - 1) % n;
-    if (MaxEdgeValue(cu[k], cv[k], cu[j], cv[j], box, u, v) < 0.0f) return true;
+    if (NegativeAllOver(cu[k], cv[k], cu[j], cv[j], box, u, v)) return true;
   }
   return false;
 }
