@@ -164,6 +164,9 @@ void GridCollider::SetFaces(std::vector<LevelFace> faces) {
   faces_ = std::move(faces);
   reach_.assign(faces_.size(), Reach{});
   unbounded_.clear();
+  // Each face gets a box outside of which its inside test (a floor's on x and z, a wall's in
+  // all three projections) fails everywhere in the universe. A face for which that cannot be
+  // shown is examined on every tick.
   for (size_t i = 0; i < faces_.size(); ++i) {
     const LevelFace& face = faces_[i];
     Reach& reach = reach_[i];
@@ -299,8 +302,8 @@ bool GridCollider::MakeWindow(glm::vec3 position, glm::vec3 right, glm::vec3 for
     all_hi = glm::max(all_hi, p);
   }
   // A moved ground probe lies within the speed of its probe. A wall acts on a probe moved onto
-  // its plane, at most 5 behind it or 3 plus the speed in front; one unit of slack covers the
-  // rounding of coordinates inside the universe.
+  // its unit normal's plane from at most 5 behind it or 3 plus the speed in front. The rest of
+  // each reach is slack, far more than rounding inside the universe needs.
   const float floor_reach = speed + 1.0f;
   const float wall_reach = 10.0f + 1.01f * speed;
   window.floor_lo = ground_lo - floor_reach;

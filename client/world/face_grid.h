@@ -14,8 +14,8 @@ namespace tarvo::client {
 /// `PlainCollider`.
 class GridCollider : public LevelCollider {
  public:
-  /// Coordinates beyond this (in any axis) are outside the index: such faces are examined on
-  /// every tick, such ticks examine every face.
+  /// Where the index holds: a face with a corner beyond half of this is examined on every
+  /// tick, and a tick whose probes reach beyond it examines every face.
   static constexpr float kUniverse = 131072.0f;
 
   void SetFaces(std::vector<LevelFace> faces) override;
