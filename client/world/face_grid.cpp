@@ -375,6 +375,7 @@ void GridCollider::Collide(glm::vec3& velocity, glm::vec3 right, glm::vec3 forwa
       for (std::uint32_t i = below; i-- > 0;) {
         landed = CollideFace(faces_[i], velocity, landed, right, forward, mover);
       }
+      FinishCollision(landed, mover);
       return;
     }
     Gather(window, landed, below, candidates);
@@ -391,7 +392,10 @@ void GridCollider::Collide(glm::vec3& velocity, glm::vec3 right, glm::vec3 forwa
         break;
       }
     }
-    if (!grown) return;
+    if (!grown) {
+      FinishCollision(landed, mover);
+      return;
+    }
   }
 }
 

@@ -258,7 +258,7 @@ void GameWorld::StepLocalPlayer() {
   velocity.x *= kWalkSpeed;
   velocity.z *= kWalkSpeed;
 
-  Mover mover{position, player.Jumping, player.Rising, player.JumpStep, std::nullopt};
+  Mover mover{position, player.Jumping, player.Rising, player.JumpStep, std::nullopt, std::nullopt};
   collider_->Collide(velocity, right, forward, mover);
   player.Jumping = mover.jumping;
   player.Rising = mover.rising;
