@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include "client/mainwindow/window_test_app.h"
+#include "support/kserver_process.h"
 
 namespace tarvo::client {
 namespace {
@@ -97,6 +100,43 @@ TEST_F(MainWindowGui, GameKeysReachTheInputAlsoWhileTyping) {
     QTest::keyRelease(&window->view(), key);
     EXPECT_FALSE(input.IsDown(game_key)) << key;
   }
+}
+
+TEST_F(MainWindowGui, FramesGoOnWhileTheDisconnectBoxIsOpen) {
+  tarvo::testing::KServerProcess server;
+  ASSERT_TRUE(server.Start()) << server.Log();
+  ClientSettings settings;
+  settings.ServerPort = std::to_string(server.port());
+  window->StartSession(settings);
+  for (int i = 0; i < 100 && window->game().LocalPlayer().Id < 0; ++i) {
+    window->Tick();
+    QTest::qWait(20);
+  }
+  ASSERT_GE(window->game().LocalPlayer().Id, 0);
+  window->game().AddChatLine("a: line");
+  server.Stop(SIGKILL);
+  // The frame timer keeps ticking under the box; the box is closed after a while.
+  int age_at_box = -1, age_under_box = -1;
+  QTimer* watch = new QTimer(window.get());
+  QObject::connect(watch, &QTimer::timeout, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr || window->game().ChatAges().empty()) return;
+    if (age_at_box < 0) {
+      age_at_box = window->game().ChatAges()[0];
+      QTimer::singleShot(500, box, [&, box] {
+        age_under_box = window->game().ChatAges()[0];
+        box->close();
+      });
+    }
+  });
+  watch->start(10);
+  for (int i = 0; i < 100 && CurrentSession(window->world()) != nullptr; ++i) {
+    window->Tick();  // the disconnect shows its box from inside this tick
+    QTest::qWait(20);
+  }
+  EXPECT_EQ(CurrentSession(window->world()), nullptr);
+  ASSERT_GE(age_at_box, 0) << "no disconnect box";
+  EXPECT_GE(age_under_box - age_at_box, 5) << "ticks ran while the box was open";
 }
 
 TEST_F(MainWindowGui, EscapeEndsTheProgram) {
