@@ -1,11 +1,13 @@
 # Shared helpers for the project's targets.
 
-# Adds each listed folder that has a CMakeLists.txt.
+# Adds each listed folder. A listed folder without a CMakeLists.txt stops the configuration, so a
+# renamed or deleted folder cannot drop its targets (and their tests) from the build unnoticed.
 function(tarvo_add_subdirectories)
   foreach(dir IN LISTS ARGN)
-    if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
-      add_subdirectory(${CMAKE_SOURCE_DIR}/${dir})
+    if(NOT EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      message(FATAL_ERROR "${dir} is listed in the build but has no CMakeLists.txt")
     endif()
+    add_subdirectory(${CMAKE_SOURCE_DIR}/${dir})
   endforeach()
 endfunction()
 
