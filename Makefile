@@ -1,5 +1,5 @@
 # Front door to CMake. `make test` is what CI runs; `make run` starts the server on the bundled world.
-.PHONY: setup build test test-default test-asan run play clean fuzz
+.PHONY: setup build test test-default test-asan run play clean fuzz package
 
 JOBS ?= 2
 
@@ -33,6 +33,12 @@ play: setup
 	cmake --preset default
 	cmake --build --preset default --target kserver tarvo3d -j $(JOBS)
 	scripts/play.sh
+
+# The Debian packages kserver and tarvo3d, from the default build's programs, into build/packages/.
+package: setup
+	cmake --preset default
+	cmake --build --preset default --target kserver kserverctl tarvo3d tarvo-bot -j $(JOBS)
+	cd build && cpack -G DEB
 
 clean:
 	rm -rf build build-asan

@@ -34,13 +34,15 @@ function(tarvo_add_program name)
   tarvo_warnings(${name})
 endfunction()
 
-# tarvo_add_gtest(name LABEL unit|e2e|gui|render SOURCES ... [LIBS ...] [XVFB] [TIMEOUT seconds])
+# tarvo_add_gtest(name LABEL unit|e2e|gui|render|package SOURCES ... [LIBS ...] [XVFB] [ONCE]
+#                 [TIMEOUT seconds])
 # One GoogleTest program; each case becomes a ctest test with the label. XVFB runs the whole
-# program once under xvfb-run (render tests need a display with Mesa's software OpenGL); the
-# others run with Qt's offscreen platform. A test that needs more of the environment sets it
+# program once under xvfb-run (render tests need a display with Mesa's software OpenGL); ONCE
+# runs it once as it is (cases that share a costly set-up); the others run with Qt's offscreen
+# platform. A test that needs more of the environment sets it
 # itself: gtest_discover_tests cannot carry a list-valued ENVIRONMENT property through.
 function(tarvo_add_gtest name)
-  cmake_parse_arguments(ARG "XVFB" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "XVFB;ONCE" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
   if(NOT ARG_LABEL)
     set(ARG_LABEL unit)
   endif()
@@ -57,6 +59,10 @@ function(tarvo_add_gtest name)
     add_test(NAME ${name}
              COMMAND xvfb-run -a -s "-screen 0 1280x1024x24" $<TARGET_FILE:${name}>)
     set_tests_properties(${name} PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
+  elseif(ARG_ONCE)
+    add_test(NAME ${name} COMMAND $<TARGET_FILE:${name}>)
+    set_tests_properties(${name} PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
+                         ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   else()
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST

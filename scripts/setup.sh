@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libspdlog-dev libfmt-dev
   xvfb xauth libgl1-mesa-dri mesa-utils
+  systemd
 )
 
 missing=()
