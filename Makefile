@@ -43,9 +43,10 @@ package: setup
 clean:
 	rm -rf build build-asan
 
-# Runs every libFuzzer target for FUZZ_SECONDS each (clang build in build-fuzz/), keeps going past a
-# target that fails, and names the failed ones at the end; crashing inputs land in
-# build-fuzz/artifacts/<target>/.
+# Runs every libFuzzer target for FUZZ_SECONDS each (clang build in build-fuzz/), starting from the
+# corpus kept in fuzz/corpus/<target>/, keeps going past a target that fails, and names the failed
+# ones at the end; crashing inputs land in build-fuzz/artifacts/<target>/ (copy each one into
+# fuzz/corpus/<target>/ with its fix, so the tests replay it from then on).
 FUZZ_SECONDS ?= 60
 fuzz: setup
 	cmake --preset fuzz
@@ -57,6 +58,7 @@ fuzz: setup
 	  echo "== $$name"; \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp $$f -max_total_time=$(FUZZ_SECONDS) \
 	    -max_len=70000 -artifact_prefix=build-fuzz/artifacts/$$name/ build-fuzz/corpus/$$name \
+	    fuzz/corpus/$$name \
 	    || failed="$$failed $$name"; \
 	done; \
 	if [ -n "$$failed" ]; then \
