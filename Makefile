@@ -1,5 +1,5 @@
 # Front door to CMake. `make test` is what CI runs; `make run` starts the server on the bundled world.
-.PHONY: setup build test test-default test-asan run play clean fuzz package
+.PHONY: setup build test test-default test-asan run play clean fuzz package format-check
 
 JOBS ?= 2
 
@@ -18,7 +18,13 @@ test-asan: setup
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan
 
-test: test-default test-asan
+test: format-check test-default test-asan
+
+# Fails when a C++ file differs from what clang-format (.clang-format) makes of it.
+FORMAT_DIRS = base protocol net engine server client tools tests bench fuzz
+format-check: setup
+	find $(FORMAT_DIRS) \( -name '*.cpp' -o -name '*.h' \) -print0 | \
+	  xargs -0 clang-format --dry-run --Werror
 
 # The server on a copy of the bundled world; the copy is made once, so accounts survive restarts.
 run: setup
