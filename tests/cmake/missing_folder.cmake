@@ -1,0 +1,4 @@
+# Run with `cmake -P` from the source root: a listed folder that does not exist must stop the
+# configuration (it did once skip silently).
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/TarvoTargets.cmake)
+tarvo_add_subdirectories(tests/no-such-folder)
