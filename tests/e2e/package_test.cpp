@@ -55,8 +55,11 @@ class Packages : public ::testing::Test {
                  &cpack_log_) != 0) {
       return;
     }
+    std::string arch;
+    if (RunShell("dpkg --print-architecture", &arch) != 0 || arch.empty()) return;
+    arch.pop_back();  // the line feed
     for (const char* name : {"kserver", "tarvo3d"}) {
-      const std::string deb = out + "/" + name + "_" + TARVO_VERSION + "_amd64.deb";
+      const std::string deb = out + "/" + name + "_" + TARVO_VERSION + "_" + arch + ".deb";
       std::string log;
       if (RunShell("dpkg-deb -f " + deb + " Depends", &log) != 0) return;
       depends_[name] = log;
