@@ -141,4 +141,29 @@ TEST_F(Packages, ServiceUnitVerifies) {
   EXPECT_EQ(output, "");
 }
 
+// The unit's first-start step, run as systemd would in the world directory: an empty one gets the
+// installed world, one that holds accounts keeps them.
+TEST_F(Packages, ServiceMakesTheWorldOnFirstStartOnly) {
+  const std::string unit = ReadAll(root_ / "usr/lib/systemd/system/kserver@.service");
+  const std::string key = "ExecStartPre=/bin/sh -ec '";
+  const std::size_t at = unit.find(key);
+  ASSERT_NE(at, std::string::npos) << unit;
+  std::string script =
+      unit.substr(at + key.size(), unit.find('\'', at + key.size()) - at - key.size());
+  const std::string world = "/usr/share/kserver/world";
+  ASSERT_NE(script.find(world), std::string::npos) << script;
+  script.replace(script.find(world), world.size(), (root_ / "usr/share/kserver/world").string());
+  const fs::path state = scratch_ / "state";
+  fs::create_directories(state);
+  const std::string command = "cd " + state.string() + " && /bin/sh -ec '" + script + "'";
+  std::string output;
+  ASSERT_EQ(RunShell(command, &output), 0) << output;
+  EXPECT_TRUE(fs::exists(state / "levels/startlevel.x"));
+  EXPECT_EQ(ReadAll(state / "serverconfig.txt"),
+            ReadAll(root_ / "usr/share/kserver/world/serverconfig.txt"));
+  std::ofstream(state / "accounts.txt") << "operator's accounts";
+  ASSERT_EQ(RunShell(command, &output), 0) << output;
+  EXPECT_EQ(ReadAll(state / "accounts.txt"), "operator's accounts");
+}
+
 }  // namespace
