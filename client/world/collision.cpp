@@ -84,9 +84,10 @@ bool ProbeFace(const LevelFace& face, bool ground, glm::vec3 probe, glm::vec3& v
   if (!InsideXZ(face, moved)) return false;
   const float a = glm::dot(moved - v0, n);
   if (a > kStepRange) {
-    if (!mover.jumping) StartFall(mover);
-    mover.shadow_plane = ShadowPlane{v0, n};
-    return true;
+    // Only a possible fall: another floor within a step may still carry the avatar, whatever
+    // the order of the faces (a bridge over a lower floor).
+    if (!mover.far_floor) mover.far_floor = ShadowPlane{v0, n};
+    return false;
   }
   if (a < -kStepRange) return false;
   if (!mover.jumping || (!mover.rising && a <= 0.0f)) {
@@ -114,12 +115,19 @@ bool CollideFace(const LevelFace& face, glm::vec3& velocity, bool landed, glm::v
   return landed;
 }
 
+void FinishCollision(bool landed, Mover& mover) {
+  if (landed || !mover.far_floor) return;
+  if (!mover.jumping) StartFall(mover);
+  mover.shadow_plane = *mover.far_floor;
+}
+
 void CollideAllFaces(std::span<const LevelFace> faces, glm::vec3& velocity, glm::vec3 right,
                      glm::vec3 forward, Mover& mover) {
   bool landed = false;
   for (size_t i = faces.size(); i-- > 0;) {
     landed = CollideFace(faces[i], velocity, landed, right, forward, mover);
   }
+  FinishCollision(landed, mover);
 }
 
 }  // namespace tarvo::client

@@ -39,6 +39,9 @@ struct Mover {
   bool rising = true;
   int jump_step = 0;
   std::optional<ShadowPlane> shadow_plane;  ///< Set when the shadow moved this tick.
+  /// The first floor found more than a step below a ground probe this tick: the avatar falls
+  /// towards it unless another floor carries it.
+  std::optional<ShadowPlane> far_floor;
 };
 
 /// Whether (p, q) lies inside or on the edge of a convex polygon of either winding, given as
@@ -47,9 +50,14 @@ bool PointInPolygon(std::span<const glm::vec2> points, glm::vec2 point);
 
 /// One probe at `probe` against one face: walls and ceilings push the velocity back so the
 /// probe stops 3 units in front of them; floors (ground probes only) carry, land or start a
-/// fall. True when a floor face under the probe was handled.
+/// fall. True when a floor within a step of the probe handled it; a floor further below is only
+/// noted in `mover.far_floor`.
 bool ProbeFace(const LevelFace& face, bool ground, glm::vec3 probe, glm::vec3& velocity,
                Mover& mover);
+
+/// After every face: with nothing carrying the avatar but a floor far below, the fall starts
+/// (unless it is already in the air) and the shadow goes onto that floor.
+void FinishCollision(bool landed, Mover& mover);
 
 /// The seven probes of one face: four ground probes around the origin while nothing carried the
 /// avatar yet, then three wall probes at head height. Gives the new `landed`.

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "client/session/adventure_client.h"
+#include "client/world/face_grid.h"
 
 namespace tarvo::client {
 namespace {
@@ -45,7 +46,7 @@ std::vector<LevelFace> FacesOf(const engine::MeshBuilder& mesh) {
 }  // namespace
 
 GameWorld::GameWorld(engine::Loader* loader, GameWorldOptions options)
-    : options_(options), collider_(std::make_unique<PlainCollider>()) {
+    : options_(options), collider_(std::make_unique<GridCollider>()) {
   scene_.SetLoader(loader);
   world_.SetView(this);
   world_.SetChat(this);
@@ -257,7 +258,7 @@ void GameWorld::StepLocalPlayer() {
   velocity.x *= kWalkSpeed;
   velocity.z *= kWalkSpeed;
 
-  Mover mover{position, player.Jumping, player.Rising, player.JumpStep, std::nullopt};
+  Mover mover{position, player.Jumping, player.Rising, player.JumpStep, std::nullopt, std::nullopt};
   collider_->Collide(velocity, right, forward, mover);
   player.Jumping = mover.jumping;
   player.Rising = mover.rising;

@@ -16,6 +16,8 @@ View::View(QWidget* parent) : QOpenGLWidget(parent) {
 }
 
 View::~View() {
+  // The base class ends the context after this object is gone: nothing of ours may hear of it.
+  disconnect(context_connection_);
   if (initialized_) {
     makeCurrent();
     Finalize();
@@ -38,7 +40,8 @@ void View::initializeGL() {
   // The context may be replaced (moving to another screen, full screen): release and rebuild.
   if (context() != watched_context_) {
     watched_context_ = context();
-    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
+    disconnect(context_connection_);
+    context_connection_ = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
       makeCurrent();
       Finalize();
       doneCurrent();

@@ -55,6 +55,7 @@ class View : public QOpenGLWidget, public Renderer {
   std::unique_ptr<GlRenderer> renderer_;
   bool initialized_ = false;
   QOpenGLContext* watched_context_ = nullptr;  // whose end we already listen for
+  QMetaObject::Connection context_connection_;
   std::function<void()> on_initialize_;
   std::function<void()> on_finalize_;
   std::function<void(io::Canvas&)> on_overlay_;

@@ -5,28 +5,16 @@
 #include <QApplication>
 #include <QTest>
 
-#include "client/mainwindow/client_paths.h"
+#include "client/mainwindow/window_test_app.h"
 
 namespace tarvo::client {
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "tarvo3d_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
-
 class MainWindowGui : public ::testing::Test {
  protected:
   void SetUp() override {
-    App();
-    ClientPaths paths;
-    paths.asset_folders = {TARVO_SOURCE_DIR "/data/client"};
-    paths.level_folder = ::testing::TempDir() + "/levels";
-    paths.screenshot_folder = ::testing::TempDir() + "/shots";
-    window = std::make_unique<TAdventure>(paths);
+    window_test::WindowTestApp();
+    window = std::make_unique<TAdventure>(window_test::TestPaths());
     window->show();
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));

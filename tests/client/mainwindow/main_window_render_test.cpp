@@ -3,29 +3,19 @@
 #include <QApplication>
 #include <QImage>
 #include <QTest>
+#include <filesystem>
 
 #include "client/mainwindow/adventure_window.h"
+#include "client/mainwindow/window_test_app.h"
 
 namespace tarvo::client {
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "tarvo3d_render_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
-
 class MainWindowRender : public ::testing::Test {
  protected:
   void SetUp() override {
-    App();
-    ClientPaths paths;
-    paths.asset_folders = {TARVO_SOURCE_DIR "/data/client"};
-    paths.level_folder = ::testing::TempDir() + "/levels";
-    paths.screenshot_folder = ::testing::TempDir() + "/shots";
-    window = std::make_unique<TAdventure>(paths);
+    window_test::WindowTestApp();
+    window = std::make_unique<TAdventure>(window_test::TestPaths());
     window->game().LocalPlayer().Nickname = "Ann";
     window->game().LocalPlayer().ArmColor = 0x00FF00;
     window->show();
@@ -104,6 +94,29 @@ TEST_F(MainWindowRender, FullScreenSwitchRebuildsTheSameLookAndKeepsTheCamera) {
   EXPECT_EQ(window->size(), QSize(640, 480));
   ASSERT_NE(GameWorld::Objects(me), nullptr);
   EXPECT_FALSE(window->game().Faces().empty());
+}
+
+TEST(MainWindowWithoutLogo, StillBuildsLightsLevelAndCamera) {
+  window_test::WindowTestApp();
+  // Every client file but the logo.
+  const std::filesystem::path folder = ::testing::TempDir() + "/no-logo";
+  std::filesystem::create_directories(folder);
+  for (const auto& entry : std::filesystem::directory_iterator(TARVO_SOURCE_DIR "/data/client")) {
+    if (entry.path().filename() == "logo.bmp") continue;
+    std::filesystem::copy_file(entry.path(), folder / entry.path().filename(),
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+  ClientPaths paths = window_test::TestPaths("no-logo");
+  paths.asset_folders = {folder.string()};
+  TAdventure window(paths);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  EXPECT_TRUE(window.game().Initialized());
+  EXPECT_FALSE(window.game().Faces().empty());
+  EXPECT_NE(window.game().ShadowLight(), nullptr);
+  EXPECT_NE(GameWorld::Objects(window.game().LocalPlayer()), nullptr);
+  window.Tick();
+  QApplication::processEvents();
 }
 
 }  // namespace

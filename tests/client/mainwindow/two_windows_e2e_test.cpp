@@ -6,26 +6,16 @@
 #include <functional>
 
 #include "client/mainwindow/adventure_window.h"
+#include "client/mainwindow/window_test_app.h"
 #include "support/kserver_process.h"
 
 namespace tarvo::client {
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "tarvo3d_e2e_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
-
 // One player: a main window with its settings, connected to the test's server.
 struct Player {
   Player(const std::string& nickname, std::uint16_t port, bool no_udp) {
-    ClientPaths paths;
-    paths.asset_folders = {TARVO_SOURCE_DIR "/data/client"};
-    paths.level_folder = ::testing::TempDir() + "/levels-" + nickname;
-    window = std::make_unique<TAdventure>(paths);
+    window = std::make_unique<TAdventure>(window_test::TestPaths(nickname));
     window->game().LocalPlayer().Nickname = nickname;
     settings.ServerPort = std::to_string(port);
     settings.NoUdp = no_udp;
@@ -40,7 +30,7 @@ struct Player {
 class TwoWindowsE2E : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    App();
+    window_test::WindowTestApp();
     ASSERT_TRUE(server.Start()) << server.Log();
     a = std::make_unique<Player>("Ann", server.port(), false);
     b = std::make_unique<Player>("Bob", server.port(), GetParam());

@@ -182,6 +182,21 @@ TEST(Movement, ANewJumpNeedsTheKeyAgain) {
   EXPECT_EQ(w.Velocity().y, 10);
 }
 
+TEST(Movement, AFloorFarBelowDoesNotPullTheAvatarThroughItsOwn) {
+  // The lower floor comes last in the mesh, so it is examined first.
+  MeshData bridge;
+  AddFloor(bridge, 2000, 0);
+  AddFloor(bridge, 2000, -200);
+  World w("bridge.x");
+  w.loader.Add("bridge.x", std::move(bridge));
+  w.Start();
+  w.game.input().Press(GameKey::kPad8);
+  w.Ticks(20);
+  EXPECT_FALSE(w.game.LocalPlayer().Jumping);
+  EXPECT_GT(w.Position().y, -1.0f);
+  EXPECT_EQ(w.game.LocalShadowPlane().point.y, 0.0f);
+}
+
 TEST(Movement, KeypadZeroFreezesTheCameraAlsoWhileTyping) {
   World w("flat.x");
   w.loader.Add("flat.x", Flat());
