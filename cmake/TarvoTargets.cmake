@@ -11,6 +11,23 @@ function(tarvo_add_subdirectories)
   endforeach()
 endfunction()
 
+# tarvo_include_parts(PATTERN glob PARTS file...): includes the listed files beside the calling
+# CMakeLists.txt. A file that matches the pattern but is not listed stops the configuration, so a
+# part added on another branch cannot be dropped unnoticed by a merge.
+macro(tarvo_include_parts)
+  cmake_parse_arguments(_PARTS "" "PATTERN" "PARTS" ${ARGN})
+  file(GLOB _parts_present RELATIVE ${CMAKE_CURRENT_LIST_DIR}
+       ${CMAKE_CURRENT_LIST_DIR}/${_PARTS_PATTERN})
+  foreach(_part IN LISTS _parts_present)
+    if(NOT _part IN_LIST _PARTS_PARTS)
+      message(FATAL_ERROR "${CMAKE_CURRENT_LIST_DIR}/${_part} is not listed in its CMakeLists.txt")
+    endif()
+  endforeach()
+  foreach(_part IN LISTS _PARTS_PARTS)
+    include(${CMAKE_CURRENT_LIST_DIR}/${_part})
+  endforeach()
+endmacro()
+
 # Warnings on and fatal in our own code.
 function(tarvo_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
