@@ -1,5 +1,5 @@
 # Front door to CMake. `make test` is what CI runs; `make run` starts the server on the bundled world.
-.PHONY: setup build test test-default test-asan run play clean fuzz package format-check
+.PHONY: setup build test test-default test-asan run play clean fuzz package format-check lint
 
 JOBS ?= 2
 
@@ -25,6 +25,13 @@ FORMAT_DIRS = base protocol net engine server client tools tests bench fuzz
 format-check: setup
 	find $(FORMAT_DIRS) \( -name '*.cpp' -o -name '*.h' \) -print0 | \
 	  xargs -0 clang-format --dry-run --Werror
+
+# The format check, then clang-tidy (.clang-tidy: bugprone, performance, naming) over the
+# libraries and programs of the default build.
+lint: format-check
+	cmake --preset default
+	run-clang-tidy -p build -j $(JOBS) -quiet \
+	  '$(CURDIR)/(base|protocol|net|engine|server|client|tools)/.*\.cpp$$'
 
 # The server on a copy of the bundled world; the copy is made once, so accounts survive restarts.
 run: setup

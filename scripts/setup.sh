@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang clang-format
+  build-essential cmake ninja-build pkg-config clang clang-format clang-tidy
   zlib1g-dev libjpeg-dev
   qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins libxkbcommon-dev
   libassimp-dev libglm-dev
