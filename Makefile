@@ -1,5 +1,5 @@
 # Front door to CMake. `make test` is what CI runs; `make run` starts the server on the bundled world.
-.PHONY: setup build test test-default test-asan run play clean fuzz
+.PHONY: setup build test test-default test-asan run play clean fuzz package format-check lint
 
 JOBS ?= 2
 
@@ -18,7 +18,20 @@ test-asan: setup
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan
 
-test: test-default test-asan
+test: format-check test-default test-asan
+
+# Fails when a C++ file differs from what clang-format (.clang-format) makes of it.
+FORMAT_DIRS = base protocol net engine server client tools tests bench fuzz
+format-check: setup
+	find $(FORMAT_DIRS) \( -name '*.cpp' -o -name '*.h' \) -print0 | \
+	  xargs -0 clang-format --dry-run --Werror
+
+# The format check, then clang-tidy (.clang-tidy: bugprone, performance, naming) over the
+# libraries and programs of the default build.
+lint: format-check
+	cmake --preset default
+	run-clang-tidy -p build -j $(JOBS) -quiet \
+	  '$(CURDIR)/(base|protocol|net|engine|server|client|tools)/.*\.cpp$$'
 
 # The server on a copy of the bundled world; the copy is made once, so accounts survive restarts.
 run: setup
@@ -34,12 +47,19 @@ play: setup
 	cmake --build --preset default --target kserver tarvo3d -j $(JOBS)
 	scripts/play.sh
 
+# The Debian packages kserver and tarvo3d, from the default build's programs, into build/packages/.
+package: setup
+	cmake --preset default
+	cmake --build --preset default --target kserver kserverctl tarvo3d tarvo-bot -j $(JOBS)
+	cd build && cpack -G DEB
+
 clean:
 	rm -rf build build-asan
 
-# Runs every libFuzzer target for FUZZ_SECONDS each (clang build in build-fuzz/), keeps going past a
-# target that fails, and names the failed ones at the end; crashing inputs land in
-# build-fuzz/artifacts/<target>/.
+# Runs every libFuzzer target for FUZZ_SECONDS each (clang build in build-fuzz/), starting from the
+# corpus kept in fuzz/corpus/<target>/, keeps going past a target that fails, and names the failed
+# ones at the end; crashing inputs land in build-fuzz/artifacts/<target>/ (copy each one into
+# fuzz/corpus/<target>/ with its fix, so the tests replay it from then on).
 FUZZ_SECONDS ?= 60
 fuzz: setup
 	cmake --preset fuzz
@@ -51,6 +71,7 @@ fuzz: setup
 	  echo "== $$name"; \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp $$f -max_total_time=$(FUZZ_SECONDS) \
 	    -max_len=70000 -artifact_prefix=build-fuzz/artifacts/$$name/ build-fuzz/corpus/$$name \
+	    fuzz/corpus/$$name \
 	    || failed="$$failed $$name"; \
 	done; \
 	if [ -n "$$failed" ]; then \

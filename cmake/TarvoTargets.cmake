@@ -1,13 +1,32 @@
 # Shared helpers for the project's targets.
 
-# Adds each listed folder that has a CMakeLists.txt.
+# Adds each listed folder. A listed folder without a CMakeLists.txt stops the configuration, so a
+# renamed or deleted folder cannot drop its targets (and their tests) from the build unnoticed.
 function(tarvo_add_subdirectories)
   foreach(dir IN LISTS ARGN)
-    if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
-      add_subdirectory(${CMAKE_SOURCE_DIR}/${dir})
+    if(NOT EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      message(FATAL_ERROR "${dir} is listed in the build but has no CMakeLists.txt")
     endif()
+    add_subdirectory(${CMAKE_SOURCE_DIR}/${dir})
   endforeach()
 endfunction()
+
+# tarvo_include_parts(PATTERN glob PARTS file...): includes the listed files beside the calling
+# CMakeLists.txt. A file that matches the pattern but is not listed stops the configuration, so a
+# part added on another branch cannot be dropped unnoticed by a merge.
+macro(tarvo_include_parts)
+  cmake_parse_arguments(_PARTS "" "PATTERN" "PARTS" ${ARGN})
+  file(GLOB _parts_present RELATIVE ${CMAKE_CURRENT_LIST_DIR}
+       ${CMAKE_CURRENT_LIST_DIR}/${_PARTS_PATTERN})
+  foreach(_part IN LISTS _parts_present)
+    if(NOT _part IN_LIST _PARTS_PARTS)
+      message(FATAL_ERROR "${CMAKE_CURRENT_LIST_DIR}/${_part} is not listed in its CMakeLists.txt")
+    endif()
+  endforeach()
+  foreach(_part IN LISTS _PARTS_PARTS)
+    include(${CMAKE_CURRENT_LIST_DIR}/${_part})
+  endforeach()
+endmacro()
 
 # Warnings on and fatal in our own code.
 function(tarvo_warnings target)
@@ -32,13 +51,15 @@ function(tarvo_add_program name)
   tarvo_warnings(${name})
 endfunction()
 
-# tarvo_add_gtest(name LABEL unit|e2e|gui|render SOURCES ... [LIBS ...] [XVFB] [TIMEOUT seconds])
+# tarvo_add_gtest(name LABEL unit|e2e|gui|render|package SOURCES ... [LIBS ...] [XVFB] [ONCE]
+#                 [TIMEOUT seconds])
 # One GoogleTest program; each case becomes a ctest test with the label. XVFB runs the whole
-# program once under xvfb-run (render tests need a display with Mesa's software OpenGL); the
-# others run with Qt's offscreen platform. A test that needs more of the environment sets it
+# program once under xvfb-run (render tests need a display with Mesa's software OpenGL); ONCE
+# runs it once as it is (cases that share a costly set-up); the others run with Qt's offscreen
+# platform. A test that needs more of the environment sets it
 # itself: gtest_discover_tests cannot carry a list-valued ENVIRONMENT property through.
 function(tarvo_add_gtest name)
-  cmake_parse_arguments(ARG "XVFB" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "XVFB;ONCE" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
   if(NOT ARG_LABEL)
     set(ARG_LABEL unit)
   endif()
@@ -55,6 +76,10 @@ function(tarvo_add_gtest name)
     add_test(NAME ${name}
              COMMAND xvfb-run -a -s "-screen 0 1280x1024x24" $<TARGET_FILE:${name}>)
     set_tests_properties(${name} PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
+  elseif(ARG_ONCE)
+    add_test(NAME ${name} COMMAND $<TARGET_FILE:${name}>)
+    set_tests_properties(${name} PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
+                         ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   else()
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST

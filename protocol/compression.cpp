@@ -61,6 +61,13 @@ InflateResult InflateBounded(std::string_view data, std::size_t max_size, std::s
   InflateResult result = InflateResult::kCorrupt;
   for (;;) {
     const std::size_t used = out.size();
+    if (capacity > out.capacity()) {
+      // Grown by hand: std::string's own growth may double past the bound.
+      std::string grown;
+      grown.reserve(capacity);
+      grown.assign(out);
+      out.swap(grown);
+    }
     out.resize(capacity);
     stream.next_out = reinterpret_cast<Bytef*>(out.data() + used);
     stream.avail_out = static_cast<uInt>(capacity - used);

@@ -4,13 +4,14 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang
+  build-essential cmake ninja-build pkg-config clang clang-format clang-tidy
   zlib1g-dev libjpeg-dev
   qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins libxkbcommon-dev
   libassimp-dev libglm-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libspdlog-dev libfmt-dev
   xvfb xauth libgl1-mesa-dri mesa-utils
+  systemd
 )
 
 missing=()

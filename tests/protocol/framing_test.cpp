@@ -158,6 +158,87 @@ TEST_F(FramingTest, UnframeableLongMessageIsNotAnnounced) {
   EXPECT_EQ(packets[0], "!next\n");
 }
 
+// A line is the id byte, the payload and the line feed: payload n makes a line of n + 2.
+TEST_F(FramingTest, BatchIsFlushedBeforeItWouldReachAndAfterItReachesExactly4096) {
+  // 4000 + 95 = 4095 stays one batch; 4000 + 96 would make 4096 and goes to the next packet.
+  sender_.QueueMessage(1, std::string(3998, 'a'));
+  sender_.QueueMessage(1, std::string(93, 'b'));
+  EXPECT_EQ(sender_.outgoing_batch().size(), 4095u);
+  EXPECT_EQ(sender_.output_queue_size(), 0u);
+  sender_.QueueMessage(1, std::string(94, 'c'));
+  EXPECT_EQ(sender_.outgoing_batch().size(), 96u);
+  sender_.SendPending();
+  auto packets = Packets(wire_.sent);
+  ASSERT_EQ(packets.size(), 2u);
+  EXPECT_EQ(packets[0].size(), 4095u);
+  EXPECT_EQ(packets[1].size(), 96u);
+
+  // A single line of exactly 4096 leaves at once; one of 4095 waits for company.
+  wire_.sent.clear();
+  EXPECT_EQ(sender_.QueueMessage(1, std::string(4094, 'd')), QueueStatus::kQueued);
+  EXPECT_TRUE(sender_.outgoing_batch().empty());
+  EXPECT_GT(sender_.output_queue_size(), 0u);
+  EXPECT_EQ(sender_.QueueMessage(1, std::string(4093, 'e')), QueueStatus::kQueued);
+  EXPECT_EQ(sender_.outgoing_batch().size(), 4095u);
+  sender_.SendPending();
+  packets = Packets(wire_.sent);
+  ASSERT_EQ(packets.size(), 2u);
+  EXPECT_EQ(packets[0].size(), 4096u);
+  EXPECT_EQ(packets[1].size(), 4095u);
+}
+
+// Fills an unsent output queue to exactly `total` bytes: incompressible packets, then one whose
+// payload length is searched so that its packet makes up the rest.
+QueueStatus FillOutputTo(PacketConnection& sender, std::size_t total) {
+  unsigned seed = 0;
+  while (sender.output_queue_size() + 9000 < total) {
+    EXPECT_EQ(sender.QueueMessage(0, RandomPrintable(5000, ++seed)), QueueStatus::kQueued);
+  }
+  const std::size_t rest = total - sender.output_queue_size();
+  for (std::size_t length = rest - 400; length < rest + 100; ++length) {
+    const std::string payload = RandomPrintable(length, 99);
+    std::string packet;
+    CompressAppend(' ' + payload + '\n', packet);  // id 0 is sent as a blank
+    if (packet.size() + 2 == rest) return sender.QueueMessage(0, payload);
+  }
+  ADD_FAILURE() << "no payload makes a packet of " << rest << " bytes";
+  return QueueStatus::kRefusedTooLarge;
+}
+
+TEST_F(FramingTest, OutputQueueOneByteUnderTheLimitStaysAndAtTheLimitIsDiscarded) {
+  Events events;
+  sender_.set_observer(&events);
+  EXPECT_EQ(FillOutputTo(sender_, kOutputQueueLimit - 1), QueueStatus::kQueued);
+  EXPECT_EQ(sender_.output_queue_size(), kOutputQueueLimit - 1);
+  EXPECT_EQ(events.overflows, 0);
+
+  PacketConnection at_limit(&wire_, server_split_, false);
+  at_limit.set_observer(&events);
+  EXPECT_EQ(FillOutputTo(at_limit, kOutputQueueLimit), QueueStatus::kOverflow);
+  EXPECT_EQ(at_limit.output_queue_size(), 0u);
+  EXPECT_EQ(events.overflows, 1);
+}
+
+TEST(InflateBoundedTest, SmallBoundIsNeverExceeded) {
+  constexpr std::size_t kBound = 5000;
+  std::string out;
+  std::string body;
+  CompressAppend(std::string(kBound, 'a'), body);
+  EXPECT_EQ(InflateBounded(body, kBound, out), InflateResult::kOk);
+  EXPECT_EQ(out, std::string(kBound, 'a'));
+  EXPECT_LE(out.capacity(), kBound);
+
+  // One byte more: refused, nothing returned, and no buffer beyond the bound was made.
+  for (std::size_t size : {kBound + 1, 100 * kBound}) {
+    std::string fresh;
+    body.clear();
+    CompressAppend(std::string(size, 'a'), body);
+    EXPECT_EQ(InflateBounded(body, kBound, fresh), InflateResult::kTooLarge) << size;
+    EXPECT_TRUE(fresh.empty());
+    EXPECT_LE(fresh.capacity(), kBound) << size;
+  }
+}
+
 TEST_F(FramingTest, ClientRefusesPayloadsWithALineFeed) {
   PacketConnection client(&wire_, client_split_, true);
   EXPECT_EQ(client.QueueMessage(1, "a\nb"), QueueStatus::kRefusedLineFeed);

@@ -282,6 +282,17 @@ TEST_F(ServerCoreTest, AnAccountSavedWithoutLevelStartsInTheStartLevel) {
   EXPECT_EQ(Session("alice")->level(), nullptr);
 }
 
+TEST_F(ServerCoreTest, AnAccountBlockedWhileInUseIsRefusedAsBlocked) {
+  Join("bob", "b");
+  ASSERT_NE(Session("bob"), nullptr);
+  Session("bob")->account()->Blocked = true;
+  ProtocolClient& second = Join("bob", "b");
+  const auto reasons = WithId(Take(second), msg::kDisconnectReason);
+  ASSERT_EQ(reasons.size(), 1u);
+  EXPECT_EQ(reasons[0].payload, kRefusedBlocked);
+  EXPECT_EQ(server_->player_sessions().size(), 1u);  // the first stays on
+}
+
 TEST_F(ServerCoreTest, MakingTheBoundAccountLoadOnlyReleasesIt) {
   Join("bob", "b");
   TServerAccount* account = server_->accounts().FindAccount("bob", "b");

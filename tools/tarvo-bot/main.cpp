@@ -18,13 +18,14 @@ std::atomic<bool> g_stop{false};
 
 void OnSignal(int) { g_stop = true; }
 
-// The avatar's part meshes: beside the installed program, then in the source tree it was
-// built from.
+// The avatar's part meshes: where the package installs them, beside the program, then in the
+// source tree it was built from.
 std::vector<std::string> DefaultAssetFolders() {
   std::vector<std::string> folders;
   std::error_code error;
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
   if (!error && !program.empty()) {
+    folders.push_back((program.parent_path() / ".." / "share" / "tarvo3d").string());
     folders.push_back(program.parent_path().string());
     folders.push_back((program.parent_path() / "data" / "client").string());
   }

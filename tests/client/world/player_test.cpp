@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -287,6 +288,28 @@ TEST_F(PlayerTest, MovementGoesToTheServerAndAsNineBytesToThePeers) {
   me.ReportChanges();
   EXPECT_EQ(session.properties.back(), Entry(13, 0, "hello"));
   EXPECT_EQ(session.movements.size(), 1u);
+}
+
+TEST_F(PlayerTest, EachMovementValueAloneSendsAMovementAndTheFirstLookValueDoesNot) {
+  TPlayer& me = world.LocalPlayer();
+  me.ReportChanges();
+  const std::vector<std::function<void()>> changes = {[&] { me.X = 7; }, [&] { me.Y = 2; },
+                                                      [&] { me.Z = -3; }, [&] { me.Angle = 90; },
+                                                      [&] { me.AnimTime = 12; }};
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    changes[i]();
+    me.ReportChanges();
+    const int code = static_cast<int>(i) + 1;
+    ASSERT_EQ(session.properties.size(), i + 2) << "code " << code;
+    EXPECT_EQ(session.properties.back(), static_cast<char>(code + 32) + me.EncodeProperty(code));
+    ASSERT_EQ(session.movements.size(), i + 1) << "code " << code;
+    EXPECT_EQ(session.movements.back().size(), 9u);
+  }
+  // Code 6, the slot right after the movement values, is a look change only.
+  me.BodyMesh = "other.x";
+  me.ReportChanges();
+  EXPECT_EQ(session.properties.back(), static_cast<char>(6 + 32) + me.EncodeProperty(6));
+  EXPECT_EQ(session.movements.size(), 5u);
 }
 
 TEST_F(PlayerTest, ServerValuesAreNotReportedBackButLocalChangesAre) {
