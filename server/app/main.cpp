@@ -8,8 +8,11 @@
 #include <QApplication>
 #include <QLocale>
 #include <QSystemTrayIcon>
+#include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -62,7 +65,7 @@ int AddAccount(const fs::path& directory, const std::vector<std::string>& name_p
 }
 
 int RunServer(const fs::path& directory, const std::optional<std::string>& port_option,
-              int stats_every) {
+              int stats_every, const ServerLimits& limits) {
   const std::string port_text =
       port_option ? *port_option : ReadServerConfig(directory / kServerConfigFileName);
   std::string port_error;
@@ -72,6 +75,7 @@ int RunServer(const fs::path& directory, const std::optional<std::string>& port_
   }
   LogObserver log;
   TServerFrame server(directory, &log);
+  server.set_limits(limits);
   const StartResult started = server.StartServer(port_text);
   if (!started.ok) {
     spdlog::error("The server could not be started! {}", started.error);
@@ -86,7 +90,7 @@ bool HasDisplay() {
 }
 
 int RunWindowed(int argc, char** argv, const fs::path& directory,
-                const std::optional<std::string>& port_option) {
+                const std::optional<std::string>& port_option, const ServerLimits& limits) {
   QApplication application(argc, argv);
   // The server lives on in the tray when its last window is hidden.
   QApplication::setQuitOnLastWindowClosed(false);
@@ -95,6 +99,7 @@ int RunWindowed(int argc, char** argv, const fs::path& directory,
   WindowedOptions options;
   options.directory = directory;
   options.port_text = port_option;
+  options.limits = limits;
   options.tray_available = QSystemTrayIcon::isSystemTrayAvailable();
   if (!options.tray_available)
     spdlog::info("no system tray: the main window stays shown and offers Shutdown");
@@ -171,12 +176,58 @@ int main(int argc, char** argv) {
                  "and the resident memory every N ticks")
       ->check(CLI::NonNegativeNumber);
   app.add_flag("--verbose", verbose, "Also log accepted connections and session counts");
+
+  // Limits against hostile connections; both modes. Times are in seconds.
+  ServerLimits limits;
+  double login_timeout = 15;
+  double idle_timeout = 60;
+  double failure_window = 60;
+  double cooldown = 10;
+  double cooldown_max = 600;
+  const auto seconds = [](double s) {
+    return std::chrono::milliseconds(static_cast<std::int64_t>(s * 1000 + 0.5));
+  };
+  app.add_option("--login-timeout", login_timeout,
+                 "Seconds a new connection has to log in before it is closed (default 15)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--idle-timeout", idle_timeout,
+                 "Seconds a connection that is not logged in may stay without sending a complete "
+                 "message (default 60)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--messages-per-tick", limits.messages_per_tick,
+                 "Messages of one session handled per 50 ms tick; the rest wait, and the "
+                 "connection is not read while they do (default 64)")
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--login-failures", limits.login_failures,
+                 "Failed logins from one address within --login-failure-window that start its "
+                 "cool-down (default 5)")
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--login-failure-window", failure_window,
+                 "Seconds over which failed logins are counted (default 60)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--login-cooldown", cooldown,
+                 "Seconds an address's logins are refused unchecked after too many failures; "
+                 "doubled by each further failure (default 10)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--login-cooldown-max", cooldown_max,
+                 "Longest cool-down in seconds (default 600)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--send-buffer", limits.send_buffer_bytes,
+                 "Kernel send and receive buffer of each connection in bytes, 0 for the "
+                 "system's own (default 65536)")
+      ->check(CLI::Range(0, 16 * 1024 * 1024));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int status = app.exit(e);
     return status == 0 ? 0 : kExitUsage;
   }
+
+  limits.login_timeout = seconds(login_timeout);
+  limits.idle_timeout = seconds(idle_timeout);
+  limits.login_failure_window = seconds(failure_window);
+  limits.login_cooldown = seconds(cooldown);
+  limits.login_cooldown_max = seconds(std::max(cooldown_max, cooldown));
 
   const fs::path directory =
       directory_text.empty() ? ExecutableDirectory(argv[0]) : fs::path(directory_text);
@@ -189,7 +240,7 @@ int main(int argc, char** argv) {
     return AddAccount(directory, add_account, rights, guest);
   }
   SetUpLog(verbose);
-  if (headless) return RunServer(directory, port, stats_every);
+  if (headless) return RunServer(directory, port, stats_every, limits);
   if (stats_every > 0) {
     std::cerr << "kserver: --stats needs --headless\n";
     return kExitUsage;
@@ -199,5 +250,5 @@ int main(int argc, char** argv) {
                  "--headless (see --help)\n";
     return kExitUsage;
   }
-  return RunWindowed(argc, argv, directory, port);
+  return RunWindowed(argc, argv, directory, port, limits);
 }

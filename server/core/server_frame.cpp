@@ -25,6 +25,12 @@ std::int64_t ThreadCpuMicros() {
   return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
+std::string FormatSeconds(std::chrono::milliseconds time) {
+  const auto ms = time.count();
+  if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+  return std::to_string(ms) + " ms";
+}
+
 // How long the shutdown waits for goodbyes to leave and for clients to hang up.
 constexpr auto kGoodbyeFlushTime = std::chrono::milliseconds(2000);
 constexpr auto kGoodbyeCloseTime = std::chrono::milliseconds(1000);
@@ -102,10 +108,19 @@ void TServerFrame::Timer2Timer() {
   for (;;) {
     net::AcceptResult accepted = listener_.Accept();
     if (accepted.status != protocol::IoStatus::kOk || !accepted.stream) break;
+    if (limits_.send_buffer_bytes > 0) {
+      // Linux books twice what is asked; the cap keeps what a peer that never reads can pin in
+      // the kernel near the size of our own output queue.
+      const int size = std::max(limits_.send_buffer_bytes / 2, 1);
+      ::setsockopt(accepted.stream->fd(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+      ::setsockopt(accepted.stream->fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    }
     AcceptSession(std::make_unique<net::TcpStream>(std::move(*accepted.stream)),
                   accepted.peer_address);
   }
   const std::size_t before = player_sessions_.size();
+  const auto now = TServerPlayer::Clock::now();
+  for (const auto& p : player_sessions_) CheckDeadlines(*p, now);
   ServiceList(player_sessions_, /*send_before_destroy=*/true);
   if (player_sessions_.size() != before) UpdateSessionCount();
   ServiceList(remote_sessions_, /*send_before_destroy=*/false);
@@ -125,6 +140,16 @@ void TServerFrame::ServiceList(std::vector<std::unique_ptr<TServerPlayer>>& list
     }
     // A session taken out of the list leaves its place to the next one.
     if (list.size() == count) ++i;
+  }
+}
+
+void TServerFrame::CheckDeadlines(TServerPlayer& session, TServerPlayer::Clock::time_point now) {
+  if (session.is_playing() || session.closing()) return;
+  if (session.awaiting_login()) {
+    if (now - session.accepted_at() >= limits_.login_timeout)
+      session.MarkClosing("no login within " + FormatSeconds(limits_.login_timeout));
+  } else if (now - session.last_message_at() >= limits_.idle_timeout) {
+    session.MarkClosing("not logged in and silent for " + FormatSeconds(limits_.idle_timeout));
   }
 }
 
