@@ -209,8 +209,7 @@ int main(int argc, char** argv) {
                  "Seconds an address's logins are refused unchecked after too many failures; "
                  "doubled by each further failure (default 10)")
       ->check(CLI::PositiveNumber);
-  app.add_option("--login-cooldown-max", cooldown_max,
-                 "Longest cool-down in seconds (default 600)")
+  app.add_option("--login-cooldown-max", cooldown_max, "Longest cool-down in seconds (default 600)")
       ->check(CLI::PositiveNumber);
   app.add_option("--send-buffer", limits.send_buffer_bytes,
                  "Kernel send and receive buffer of each connection in bytes, 0 for the "

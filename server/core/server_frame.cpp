@@ -119,8 +119,6 @@ void TServerFrame::Timer2Timer() {
                   accepted.peer_address);
   }
   const std::size_t before = player_sessions_.size();
-  const auto now = TServerPlayer::Clock::now();
-  for (const auto& p : player_sessions_) CheckDeadlines(*p, now);
   ServiceList(player_sessions_, /*send_before_destroy=*/true);
   if (player_sessions_.size() != before) UpdateSessionCount();
   ServiceList(remote_sessions_, /*send_before_destroy=*/false);
@@ -129,11 +127,13 @@ void TServerFrame::Timer2Timer() {
 
 void TServerFrame::ServiceList(std::vector<std::unique_ptr<TServerPlayer>>& list,
                                bool send_before_destroy) {
+  const auto now = TServerPlayer::Clock::now();
   for (std::size_t i = 0; i < list.size();) {
     const std::size_t count = list.size();
     TServerPlayer* session = list[i].get();
     session->SendPending();
-    session->ReceivePending();
+    // A session past its deadline is not read again: a late login must not slip in.
+    if (!CheckDeadlines(*session, now)) session->ReceivePending();
     if (session->closing()) {
       if (send_before_destroy) session->SendPending();
       DestroySession(*session);
@@ -143,14 +143,22 @@ void TServerFrame::ServiceList(std::vector<std::unique_ptr<TServerPlayer>>& list
   }
 }
 
-void TServerFrame::CheckDeadlines(TServerPlayer& session, TServerPlayer::Clock::time_point now) {
-  if (session.is_playing() || session.closing()) return;
+bool TServerFrame::CheckDeadlines(TServerPlayer& session, TServerPlayer::Clock::time_point now) {
+  // Remote-control sessions and players never time out.
+  if (session.is_playing() || session.closing() || session.rights() > 0 ||
+      session.pending_messages() > 0)
+    return false;
+  if (std::find_if(remote_sessions_.begin(), remote_sessions_.end(),
+                   [&](const auto& p) { return p.get() == &session; }) != remote_sessions_.end())
+    return false;
   if (session.awaiting_login()) {
-    if (now - session.accepted_at() >= limits_.login_timeout)
-      session.MarkClosing("no login within " + FormatSeconds(limits_.login_timeout));
-  } else if (now - session.last_message_at() >= limits_.idle_timeout) {
+    if (now - session.accepted_at() < limits_.login_timeout) return false;
+    session.MarkClosing("no login within " + FormatSeconds(limits_.login_timeout));
+  } else {
+    if (now - session.last_message_at() < limits_.idle_timeout) return false;
     session.MarkClosing("not logged in and silent for " + FormatSeconds(limits_.idle_timeout));
   }
+  return true;
 }
 
 void TServerFrame::Timer1Timer() {

@@ -145,8 +145,8 @@ class TServerFrame final : public AccountObserver {
                       bool name_changed) override;
 
   void ServiceList(std::vector<std::unique_ptr<TServerPlayer>>& list, bool send_before_destroy);
-  // Marks a player session closing that holds its id without logging in in time.
-  void CheckDeadlines(TServerPlayer& session, TServerPlayer::Clock::time_point now);
+  // Marks a player session closing that holds its id without logging in in time; true then.
+  bool CheckDeadlines(TServerPlayer& session, TServerPlayer::Clock::time_point now);
   // The destruction steps: goodbye to every player, every socket closed, the cache freed.
   void CloseAll();
 

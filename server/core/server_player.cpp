@@ -87,7 +87,6 @@ void TServerPlayer::OnMessage(std::string_view raw) {
 
 void TServerPlayer::HandlePending(int budget) {
   for (int handled = 0; pending_count_ > 0 && (budget <= 0 || handled < budget); ++handled) {
-    if (closing_) break;  // nothing a closing session sends is acted on
     const std::size_t end = pending_.find('\n', pending_head_);
     const std::string raw = pending_.substr(pending_head_, end - pending_head_);
     pending_head_ = end + 1;

@@ -1,0 +1,239 @@
+// What a hostile peer on the open internet can do to a real kserver, and what it no longer can.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "protocol/compression.h"
+#include "protocol/messages.h"
+#include "protocol/properties.h"
+#include "server/accounts/account_list.h"
+#include "support/kserver_process.h"
+#include "support/protocol_client.h"
+
+namespace tarvo::testing {
+namespace {
+
+namespace msg = protocol::msg;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const std::string kUnknown = "An account with the name and password you typed in doesn't exist.";
+
+class KServerLimitsTest : public ::testing::Test {
+ protected:
+  // Adds the administrator root/secret to the bundled world (which has guest/guest) and starts
+  // the server with `args`.
+  void StartServer(std::vector<std::string> args) {
+    ASSERT_TRUE(server_.Prepare(KServerProcess::BundledWorld()));
+    server::AccountList accounts;
+    const auto file = server_.directory() / "accounts.txt";
+    accounts.LoadAccounts(file);
+    accounts.AddNewAccount({"root", "secret", 3, false, false});
+    ASSERT_TRUE(accounts.SaveAccounts(file).ok);
+    KServerOptions options;
+    options.extra_args = std::move(args);
+    ASSERT_TRUE(server_.Start(options)) << server_.Log();
+  }
+
+  // Logs in and returns the player id, or -1 (the refusal text then lands in `refusal`).
+  int Join(ProtocolClient& client, std::string_view account, std::string_view password,
+           std::uint32_t from = 0, std::string* refusal = nullptr) {
+    const bool connected =
+        from == 0 ? client.Connect(server_.port()) : client.ConnectFrom(from, server_.port());
+    if (!connected) return -1;
+    client.Login(account, password);
+    std::vector<Received> skipped;
+    const auto own = client.WaitFor(msg::kOwnProperties, 5s, {}, &skipped);
+    if (!own) {
+      for (const Received& r : skipped)
+        if (r.id == msg::kDisconnectReason && refusal) *refusal = r.payload;
+      for (const Received& r : client.inbox())
+        if (r.id == msg::kDisconnectReason && refusal) *refusal = r.payload;
+      return -1;
+    }
+    if (!client.WaitFor(msg::kLevelData)) return -1;
+    protocol::EntryReader reader(own->payload, protocol::EntrySide::kClient);
+    protocol::PropertyEntry e;
+    while (reader.Next(e) == protocol::EntryStatus::kEntry)
+      if (e.index == protocol::kPropPlayerId) return static_cast<int>(e.number);
+    return -1;
+  }
+
+  // The refusal text a player login gets (empty when it logged in or got none).
+  std::string PlayerRefusal(std::string_view password, std::uint32_t from = 0) {
+    ProtocolClient client;
+    std::string refusal;
+    if (Join(client, "root", password, from, &refusal) > 0) return "(logged in)";
+    return refusal;
+  }
+
+  // Whether a remote-control login is accepted (it then receives the account list).
+  bool RemoteLogin(std::string_view password) {
+    ProtocolClient client;
+    if (!client.Connect(server_.port())) return false;
+    client.Login("root", password, protocol::kVersionCurrent, 1);
+    return client.WaitFor(msg::kAccountEntry, 3s).has_value();
+  }
+
+  bool StillPlaying(ProtocolClient& client) {
+    client.Send(msg::kFileRequest, "nosuch");
+    return client.WaitFor(msg::kFileNotAvailable, 5s).has_value();
+  }
+
+  KServerProcess server_;
+};
+
+TEST_F(KServerLimitsTest, ConnectionsThatDoNotLogInLoseTheirIdsButPlayersStay) {
+  StartServer({"--login-timeout", "3", "--idle-timeout", "2"});
+  ProtocolClient player;
+  ASSERT_EQ(Join(player, "guest", "guest"), 1);
+
+  // 198 silent connections, one of them with half a packet, and one whose first message leaves
+  // it not logged in: every id is taken and a newcomer is turned away.
+  std::vector<std::unique_ptr<ProtocolClient>> silent;
+  for (int i = 0; i < 198; ++i) {
+    silent.push_back(std::make_unique<ProtocolClient>());
+    ASSERT_TRUE(silent.back()->Connect(server_.port()));
+  }
+  silent.front()->SendRaw(std::string("\x00", 1));
+  ProtocolClient odd;
+  ASSERT_TRUE(odd.Connect(server_.port()));
+  odd.Send(5, protocol::BuildLogin(protocol::kVersionCurrent, "guest", "guest"));
+  {
+    ProtocolClient refused;
+    ASSERT_TRUE(refused.Connect(server_.port()));
+    EXPECT_TRUE(refused.WaitClosed());
+    EXPECT_TRUE(refused.inbox().empty());
+  }
+  // Later messages keep the not-logged-in session; the login deadline does not apply to it.
+  odd.Send(msg::kFileRequest, "welcome");
+  auto last_message = Clock::now();
+  EXPECT_TRUE(odd.WaitFor(msg::kFile).has_value());
+
+  for (auto& s : silent) EXPECT_TRUE(s->WaitClosed(10s));
+  EXPECT_TRUE(server_.WaitForLog("no login within 3 s"));
+  EXPECT_TRUE(odd.WaitClosed(10s));
+  EXPECT_GE(Clock::now() - last_message, 1900ms);
+  EXPECT_TRUE(server_.WaitForLog("not logged in and silent for 2 s"));
+  EXPECT_EQ(server_.CountInLog("no login within"), 198u);  // one line per close
+
+  ProtocolClient newcomer;
+  EXPECT_GT(Join(newcomer, "guest", "guest"), 1);
+  EXPECT_TRUE(StillPlaying(player));
+}
+
+TEST_F(KServerLimitsTest, PasswordGuessingFromOneAddressHitsACooldownThatGrows) {
+  StartServer({"--login-failures", "3", "--login-failure-window", "30", "--login-cooldown", "1",
+               "--login-cooldown-max", "30"});
+  // One failure short of the limit, the right password still logs in at once.
+  EXPECT_EQ(PlayerRefusal("guess1"), kUnknown);
+  EXPECT_EQ(PlayerRefusal("guess2"), kUnknown);
+  {
+    ProtocolClient admin;
+    ASSERT_GT(Join(admin, "root", "secret"), 0);
+  }
+  ASSERT_TRUE(server_.WaitForLog("connection closed by the client"));
+  // The third failure starts the cool-down: even the right password is refused unchecked, in
+  // the ordinary words for a player and silently for remote control.
+  EXPECT_EQ(PlayerRefusal("guess3"), kUnknown);
+  EXPECT_EQ(PlayerRefusal("secret"), kUnknown);
+  EXPECT_FALSE(RemoteLogin("secret"));
+  EXPECT_TRUE(server_.WaitForLog("too many failed logins from this address"));
+  // Another address is not affected.
+  EXPECT_EQ(PlayerRefusal("secret", /*127.0.0.2*/ 0x0200007F), "(logged in)");
+
+  // A guessing loop only ever lengthens the cool-down.
+  const auto end = Clock::now() + 3s;
+  int guesses = 0;
+  while (Clock::now() < end) {
+    EXPECT_EQ(PlayerRefusal("guess" + std::to_string(guesses++)), kUnknown);
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(PlayerRefusal("secret"), kUnknown);
+  EXPECT_FALSE(RemoteLogin("secret"));
+}
+
+// A packet of `count` movement messages (x = first, first + 1, ...), framed.
+std::string MovementPacket(int first, int count) {
+  std::string batch;
+  for (int i = 0; i < count; ++i) {
+    batch.push_back(static_cast<char>(msg::kProperties + 32));
+    protocol::PutEntry(batch, protocol::kPropX, first + i);
+    batch.push_back('\n');
+  }
+  std::string body;
+  protocol::CompressAppend(batch, body);
+  std::string packet;
+  packet.push_back(static_cast<char>(body.size() >> 8));
+  packet.push_back(static_cast<char>(body.size() & 0xFF));
+  return packet + body;
+}
+
+// The x values of message 2 about `player` that carry x alone.
+void CollectX(ProtocolClient& client, int player, std::vector<int>& xs) {
+  client.Poll();
+  while (!client.inbox().empty()) {
+    const Received r = std::move(client.inbox().front());
+    client.inbox().pop_front();
+    if (r.id != msg::kOtherPlayer) continue;
+    const auto parsed = protocol::ParsePlayerEntries(r.payload);
+    if (!parsed || parsed->player_id != player) continue;
+    protocol::EntryReader reader(parsed->entries, protocol::EntrySide::kClient);
+    protocol::PropertyEntry e;
+    std::vector<protocol::PropertyEntry> entries;
+    while (reader.Next(e) == protocol::EntryStatus::kEntry) entries.push_back(e);
+    if (entries.size() == 1 && entries[0].index == protocol::kPropX)
+      xs.push_back(static_cast<int>(entries[0].number));
+  }
+}
+
+TEST_F(KServerLimitsTest, MovementFloodReachesTheLevelInOrderAndDropsNoOne) {
+  StartServer({"--messages-per-tick", "64"});
+  ProtocolClient a;
+  ProtocolClient b;
+  ProtocolClient flooder;
+  ASSERT_GT(Join(a, "guest", "guest"), 0);
+  ASSERT_GT(Join(b, "guest", "guest"), 0);
+  const int flooder_id = Join(flooder, "guest", "guest");
+  ASSERT_GT(flooder_id, 0);
+
+  // 8,000 movements per 50 ms for two seconds, as fast as the server lets them in.
+  constexpr int kPerPacket = 8000;
+  std::string unsent;
+  int next_x = 1;
+  std::vector<int> xs_a;
+  std::vector<int> xs_b;
+  const auto end = Clock::now() + 2s;
+  while (Clock::now() < end) {
+    if (unsent.size() < 64 * 1024) {
+      unsent += MovementPacket(next_x, kPerPacket);
+      next_x += kPerPacket;
+    }
+    const auto r =
+        flooder.stream().Send(reinterpret_cast<const std::uint8_t*>(unsent.data()), unsent.size());
+    if (r.status == protocol::IoStatus::kOk) unsent.erase(0, r.bytes);
+    CollectX(a, flooder_id, xs_a);
+    CollectX(b, flooder_id, xs_b);
+    std::this_thread::sleep_for(5ms);
+  }
+  for (int i = 0; i < 20; ++i) {
+    CollectX(a, flooder_id, xs_a);
+    CollectX(b, flooder_id, xs_b);
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_TRUE(StillPlaying(a));
+  EXPECT_TRUE(StillPlaying(b));
+  EXPECT_EQ(server_.CountInLog("output queue overflow"), 0u) << server_.Log();
+  // Nothing lost or reordered: each player saw 1, 2, 3, ... from the flooder.
+  for (const auto* xs : {&xs_a, &xs_b}) {
+    ASSERT_GT(xs->size(), 64u);
+    for (std::size_t i = 0; i < xs->size(); ++i) ASSERT_EQ((*xs)[i], static_cast<int>(i) + 1);
+  }
+}
+
+}  // namespace
+}  // namespace tarvo::testing
