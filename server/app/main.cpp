@@ -22,6 +22,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/files.h"
 #include "server/accounts/account_list.h"
 #include "server/app/headless_loop.h"
 #include "server/app/log_observer.h"
@@ -36,6 +37,7 @@ namespace fs = std::filesystem;
 using namespace tarvo::server;
 
 constexpr int kExitUsage = 2;
+constexpr const char* kLockFileName = "kserver.lock";
 
 fs::path ExecutableDirectory(const char* argv0) {
   std::error_code error;
@@ -139,9 +141,12 @@ int main(int argc, char** argv) {
       "      first administrator: --rights 3). A name and password pair that exists is refused.\n\n"
       "The server directory holds accounts.txt, serverconfig.txt (the line serverport=N),\n"
       "levels/ (level files and .gif pictures) and guilds/.\n"
+      "Only one kserver at a time uses a server directory (it locks kserver.lock there); for a\n"
+      "running server, add accounts with kserverctl add-account.\n"
       "Exit status: 0 after a clean shutdown or a cancelled start dialog, 1 when the server\n"
       "cannot start (\"The server could not be started!\" and the reason) or an account cannot\n"
-      "be added, 2 for a bad command line or port text, or no display without --headless.",
+      "be added, 2 for a bad command line or port text, no display without --headless, or a\n"
+      "server directory another kserver uses.",
       "kserver"};
   bool headless = false;
   std::string directory_text;
@@ -230,6 +235,20 @@ int main(int argc, char** argv) {
 
   const fs::path directory =
       directory_text.empty() ? ExecutableDirectory(argv[0]) : fs::path(directory_text);
+  // One program at a time writes a world's accounts file: a second one would overwrite the
+  // other's changes at its next save.
+  tarvo::base::FileLock lock(directory / kLockFileName);
+  if (lock.held_elsewhere()) {
+    std::cerr << "kserver: another kserver uses " << directory.string() << " (it holds "
+              << kLockFileName << ")."
+              << (add_account.empty() ? ""
+                                      : " Add accounts to a running server with kserverctl "
+                                        "add-account.")
+              << "\n";
+    return kExitUsage;
+  }
+  // A directory without write access still runs, unguarded, as it did before the lock.
+  if (!lock.locked()) std::cerr << "kserver: warning: " << lock.error() << "\n";
   if (!add_account.empty()) {
     if (headless || port) {
       std::cerr << "kserver: --add-account does not start the server; leave out --headless and "

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <thread>
 
+#include "base/files.h"
 #include "net/address.h"
 #include "net/tcp_stream.h"
 #include "protocol/messages.h"
@@ -80,6 +81,10 @@ StartResult TServerFrame::StartServer(std::string_view port_text) {
   info.port = port_;
   info.port_text = std::string(port_text);
   info.host_name = net::LocalHostName();
+  // A crash during a save may have left the passwords in a temporary file.
+  if (const int removed = base::RemoveLeftoverTemporaries(accounts_file()); removed > 0)
+    observer_->Note("removed " + std::to_string(removed) +
+                    " temporary file(s) a crash left beside the accounts file");
   const AccountLoadResult loaded = accounts_.LoadAccounts(accounts_file());
   info.accounts_loaded = loaded.accounts;
   switch (loaded.status) {

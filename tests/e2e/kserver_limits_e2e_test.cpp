@@ -28,15 +28,19 @@ class KServerLimitsTest : public ::testing::Test {
   // Adds the administrator root/secret to the bundled world (which has guest/guest) and starts
   // the server with `args`.
   void StartServer(std::vector<std::string> args) {
+    PrepareWorld();
+    KServerOptions options;
+    options.extra_args = std::move(args);
+    ASSERT_TRUE(server_.Start(options)) << server_.Log();
+  }
+
+  void PrepareWorld() {
     ASSERT_TRUE(server_.Prepare(KServerProcess::BundledWorld()));
     server::AccountList accounts;
     const auto file = server_.directory() / "accounts.txt";
     accounts.LoadAccounts(file);
     accounts.AddNewAccount({"root", "secret", 3, false, false});
     ASSERT_TRUE(accounts.SaveAccounts(file).ok);
-    KServerOptions options;
-    options.extra_args = std::move(args);
-    ASSERT_TRUE(server_.Start(options)) << server_.Log();
   }
 
   // Logs in and returns the player id, or -1 (the refusal text then lands in `refusal`).
@@ -242,6 +246,35 @@ TEST_F(KServerLimitsTest, MovementFloodReachesTheLevelInOrderAndDropsNoOne) {
     for (std::size_t i = 0; i < xs->size(); ++i)
       ASSERT_EQ((*xs)[i], static_cast<int>((i + 1) % kSteps)) << "at " << i;
   }
+}
+
+TEST_F(KServerLimitsTest, OneServerPerDirectoryAndNoPasswordsLeftInTemporaryFiles) {
+  PrepareWorld();
+  const auto dir = server_.directory();
+  const auto write = [](const std::filesystem::path& path) {
+    std::ofstream(path) << "root secret\n";
+  };
+  write(dir / "accounts.txt.tmp");
+  write(dir / "accounts.txt.tmp.4242");
+  write(dir / "accounts.txt.tmp.notmine");
+  ASSERT_TRUE(server_.Start()) << server_.Log();
+  EXPECT_FALSE(std::filesystem::exists(dir / "accounts.txt.tmp"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "accounts.txt.tmp.4242"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "accounts.txt.tmp.notmine"));
+  EXPECT_TRUE(server_.WaitForLog("removed 2 temporary file(s)"));
+
+  // Neither a second server nor --add-account may write the directory while it runs.
+  std::string output;
+  EXPECT_EQ(
+      KServerProcess::RunOnce({"--add-account", "late", "pw", "--dir", dir.string()}, &output), 2);
+  EXPECT_NE(output.find("kserverctl add-account"), std::string::npos) << output;
+  EXPECT_EQ(KServerProcess::RunOnce({"--headless", "--port", "0", "--dir", dir.string()}, &output),
+            2);
+  EXPECT_NE(output.find("another kserver uses"), std::string::npos) << output;
+
+  ASSERT_EQ(server_.Stop(), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir / "accounts.txt.tmp"));
+  EXPECT_EQ(KServerProcess::RunOnce({"--add-account", "late", "pw", "--dir", dir.string()}), 0);
 }
 
 }  // namespace
