@@ -235,7 +235,9 @@ std::unique_ptr<TServerPlayer> TServerFrame::RemoveSession(TServerPlayer& sessio
   protocol::PutPlayerRemoved(removed);
   for (const auto& p : player_sessions_) {
     p->DropChangeRecord(&session);
-    if (session.is_playing() && p->is_playing()) p->QueueMessage(msg::kOtherPlayer, removed);
+    // A remote-control login is told to every player session, as for any departure.
+    if ((session.is_playing() || moving_to_remote_) && (p->is_playing() || moving_to_remote_))
+      p->QueueMessage(msg::kOtherPlayer, removed);
   }
   session.change_records_.clear();
   if (HasRemoteSessions())
@@ -256,7 +258,9 @@ void TServerFrame::DestroySession(TServerPlayer& session) {
 }
 
 void TServerFrame::MoveToRemoteSessions(TServerPlayer& session) {
+  moving_to_remote_ = true;
   std::unique_ptr<TServerPlayer> owned = RemoveSession(session);
+  moving_to_remote_ = false;
   if (owned) remote_sessions_.push_back(std::move(owned));
 }
 

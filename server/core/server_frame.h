@@ -168,6 +168,7 @@ class TServerFrame final : public AccountObserver {
   std::uint64_t next_serial_ = 1;
   std::int64_t last_tick_cpu_us_ = 0;
   bool closed_ = false;
+  bool moving_to_remote_ = false;  // RemoveSession for a remote-control login
 };
 
 }  // namespace tarvo::server

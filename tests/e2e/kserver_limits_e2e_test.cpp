@@ -1,6 +1,7 @@
 // What a hostile peer on the open internet can do to a real kserver, and what it no longer can.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -275,6 +276,74 @@ TEST_F(KServerLimitsTest, OneServerPerDirectoryAndNoPasswordsLeftInTemporaryFile
   ASSERT_EQ(server_.Stop(), 0);
   EXPECT_FALSE(std::filesystem::exists(dir / "accounts.txt.tmp"));
   EXPECT_EQ(KServerProcess::RunOnce({"--add-account", "late", "pw", "--dir", dir.string()}), 0);
+}
+
+// Bytes waiting in the kernel's send queue of each socket whose local port is `port`.
+std::vector<long> SendQueues(std::uint16_t port) {
+  std::vector<long> queues;
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);
+  while (std::getline(table, line)) {
+    unsigned local_port = 0;
+    unsigned long tx = 0;
+    unsigned long rx = 0;
+    if (std::sscanf(line.c_str(), " %*d: %*x:%x %*x:%*x %*x %lx:%lx", &local_port, &tx, &rx) == 3 &&
+        local_port == port)
+      queues.push_back(static_cast<long>(tx));
+  }
+  return queues;
+}
+
+long ResidentKilobytes(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  return 0;
+}
+
+TEST_F(KServerLimitsTest, ClientsThatNeverReadPinBoundedMemory) {
+  PrepareWorld();
+  {
+    std::mt19937 random(7);
+    std::string picture(60000, '\0');
+    for (char& c : picture) c = static_cast<char>(random());
+    std::ofstream(server_.directory() / "levels" / "big.gif", std::ios::binary) << picture;
+  }
+  KServerOptions options;
+  options.extra_args = {"--send-buffer", "65536"};
+  ASSERT_TRUE(server_.Start(options)) << server_.Log();
+  ProtocolClient reader;
+  ASSERT_GT(Join(reader, "guest", "guest"), 0);
+  const long rss_before = ResidentKilobytes(server_.pid());
+
+  // 50 players ask for 180 KB of pictures each and never read.
+  std::vector<std::unique_ptr<ProtocolClient>> sinks;
+  for (int i = 0; i < 50; ++i) {
+    sinks.push_back(std::make_unique<ProtocolClient>());
+    ASSERT_TRUE(sinks.back()->Connect(server_.port()));
+    const int size = 4096;
+    ::setsockopt(sinks.back()->stream().fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    sinks.back()->Login("guest", "guest");
+    for (int n = 0; n < 3; ++n) sinks.back()->Queue(msg::kFileRequest, "big");
+    ASSERT_TRUE(sinks.back()->Flush());
+  }
+  ASSERT_TRUE(StillPlaying(reader));
+  std::this_thread::sleep_for(500ms);
+  ASSERT_TRUE(StillPlaying(reader));
+
+  const std::vector<long> queues = SendQueues(server_.port());
+  ASSERT_GE(queues.size(), 51u);
+  long total = 0;
+  for (long q : queues) {
+    EXPECT_LE(q, 65536);
+    total += q;
+  }
+  EXPECT_GT(total, 0);
+  // The rest waits in the server's own queues, each below the 262,144-byte limit.
+  EXPECT_LT(ResidentKilobytes(server_.pid()) - rss_before, 50 * 1024);
+  EXPECT_EQ(server_.CountInLog("output queue overflow"), 0u);
 }
 
 }  // namespace
