@@ -67,7 +67,7 @@ int AddAccount(const fs::path& directory, const std::vector<std::string>& name_p
 }
 
 int RunServer(const fs::path& directory, const std::optional<std::string>& port_option,
-              int stats_every, const ServerLimits& limits) {
+              int stats_every, const ServerLimits& limits, const LogLimits& log_limits) {
   const std::string port_text =
       port_option ? *port_option : ReadServerConfig(directory / kServerConfigFileName);
   std::string port_error;
@@ -75,7 +75,7 @@ int RunServer(const fs::path& directory, const std::optional<std::string>& port_
     std::cerr << "kserver: '" << port_text << "' is not a valid port: " << port_error << "\n";
     return kExitUsage;
   }
-  LogObserver log;
+  LogObserver log(log_limits);
   TServerFrame server(directory, &log);
   server.set_limits(limits);
   const StartResult started = server.StartServer(port_text);
@@ -92,12 +92,13 @@ bool HasDisplay() {
 }
 
 int RunWindowed(int argc, char** argv, const fs::path& directory,
-                const std::optional<std::string>& port_option, const ServerLimits& limits) {
+                const std::optional<std::string>& port_option, const ServerLimits& limits,
+                const LogLimits& log_limits) {
   QApplication application(argc, argv);
   // The server lives on in the tray when its last window is hidden.
   QApplication::setQuitOnLastWindowClosed(false);
   QLocale::setDefault(QLocale::c());
-  LogObserver log;
+  LogObserver log(log_limits);
   WindowedOptions options;
   options.directory = directory;
   options.port_text = port_option;
@@ -220,6 +221,18 @@ int main(int argc, char** argv) {
                  "Kernel send and receive buffer of each connection in bytes, 0 for the "
                  "system's own (default 65536)")
       ->check(CLI::Range(0, 16 * 1024 * 1024));
+  LogLimits log_limits;
+  double summary_every = 60;
+  app.add_option("--log-per-address", log_limits.lines_per_second,
+                 "Log lines per second about one address's connections that did not log in "
+                 "(accepts, refusals, closes); the rest are counted and summarised, 0 for no "
+                 "limit (default 5)")
+      ->check(CLI::NonNegativeNumber)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_option("--log-summary-every", summary_every,
+                 "Seconds between the summaries of left-out log lines (default 60)")
+      ->check(CLI::PositiveNumber)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -232,6 +245,7 @@ int main(int argc, char** argv) {
   limits.login_failure_window = seconds(failure_window);
   limits.login_cooldown = seconds(cooldown);
   limits.login_cooldown_max = seconds(std::max(cooldown_max, cooldown));
+  log_limits.summary_every = seconds(summary_every);
 
   const fs::path directory =
       directory_text.empty() ? ExecutableDirectory(argv[0]) : fs::path(directory_text);
@@ -258,7 +272,7 @@ int main(int argc, char** argv) {
     return AddAccount(directory, add_account, rights, guest);
   }
   SetUpLog(verbose);
-  if (headless) return RunServer(directory, port, stats_every, limits);
+  if (headless) return RunServer(directory, port, stats_every, limits, log_limits);
   if (stats_every > 0) {
     std::cerr << "kserver: --stats needs --headless\n";
     return kExitUsage;
@@ -268,5 +282,5 @@ int main(int argc, char** argv) {
                  "--headless (see --help)\n";
     return kExitUsage;
   }
-  return RunWindowed(argc, argv, directory, port, limits);
+  return RunWindowed(argc, argv, directory, port, limits, log_limits);
 }

@@ -346,5 +346,26 @@ TEST_F(KServerLimitsTest, ClientsThatNeverReadPinBoundedMemory) {
   EXPECT_EQ(server_.CountInLog("output queue overflow"), 0u);
 }
 
+TEST_F(KServerLimitsTest, GarbageFromOneAddressIsLoggedAFewTimesThenSummarised) {
+  StartServer({"--log-per-address", "2", "--log-summary-every", "1"});
+  const auto garbage = [this] {
+    ProtocolClient client;
+    ASSERT_TRUE(client.Connect(server_.port()));
+    client.SendRaw(std::string("\x00\x04junk", 6));
+    EXPECT_TRUE(client.WaitClosed());
+  };
+  for (int i = 0; i < 20; ++i) garbage();
+  std::this_thread::sleep_for(1100ms);
+  garbage();  // the next line from anyone brings the summary that is due
+  ASSERT_TRUE(server_.WaitForLog("more from 127.0.0.1 in the last 1 s"));
+  EXPECT_LE(server_.CountInLog("a packet did not decompress"), 8u);
+  // Players that log in are always logged.
+  ProtocolClient player;
+  ASSERT_GT(Join(player, "guest", "guest"), 0);
+  player.Close();
+  EXPECT_TRUE(server_.WaitForLog("login: player"));
+  EXPECT_TRUE(server_.WaitForLog("connection closed by the client"));
+}
+
 }  // namespace
 }  // namespace tarvo::testing
