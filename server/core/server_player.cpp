@@ -88,7 +88,8 @@ void TServerPlayer::OnMessage(std::string_view raw) {
 void TServerPlayer::HandlePending(int budget) {
   for (int handled = 0; pending_count_ > 0 && (budget <= 0 || handled < budget); ++handled) {
     const std::size_t end = pending_.find('\n', pending_head_);
-    const std::string raw = pending_.substr(pending_head_, end - pending_head_);
+    // Only the socket read appends to the queue, and it never runs inside a handler.
+    const std::string_view raw(pending_.data() + pending_head_, end - pending_head_);
     pending_head_ = end + 1;
     --pending_count_;
     try {
