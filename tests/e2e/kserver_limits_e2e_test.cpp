@@ -125,7 +125,12 @@ TEST_F(KServerLimitsTest, ConnectionsThatDoNotLogInLoseTheirIdsButPlayersStay) {
   EXPECT_TRUE(odd.WaitClosed(10s));
   EXPECT_GE(Clock::now() - last_message, 1900ms);
   EXPECT_TRUE(server_.WaitForLog("not logged in and silent for 2 s"));
-  EXPECT_EQ(server_.CountInLog("no login within"), 198u);  // one line per close
+  // One line per close; a line may follow its close by a moment.
+  const auto deadline = Clock::now() + 5s;
+  while (server_.CountInLog("no login within") < 198u && Clock::now() < deadline)
+    std::this_thread::sleep_for(10ms);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(server_.CountInLog("no login within"), 198u);
 
   ProtocolClient newcomer;
   EXPECT_GT(Join(newcomer, "guest", "guest"), 1);
@@ -343,7 +348,12 @@ TEST_F(KServerLimitsTest, ClientsThatNeverReadPinBoundedMemory) {
   }
   EXPECT_GT(total, 0);
   // The rest waits in the server's own queues, each below the 262,144-byte limit.
-  EXPECT_LT(ResidentKilobytes(server_.pid()) - rss_before, 50 * 1024);
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr long kMaxGrowthKb = 200 * 1024;  // freed memory stays in quarantine
+#else
+  constexpr long kMaxGrowthKb = 50 * 1024;
+#endif
+  EXPECT_LT(ResidentKilobytes(server_.pid()) - rss_before, kMaxGrowthKb);
   EXPECT_EQ(server_.CountInLog("output queue overflow"), 0u);
 }
 
