@@ -1,11 +1,13 @@
 #include "base/files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace tarvo::base {
 namespace {
@@ -29,18 +31,48 @@ bool WriteAll(int fd, std::string_view data) {
 
 }  // namespace
 
+std::filesystem::path TemporaryFileFor(const std::filesystem::path& file) {
+  return file.string() + ".tmp";
+}
+
+int RemoveLeftoverTemporaries(const std::filesystem::path& file) {
+  int removed = 0;
+  std::error_code ec;
+  if (std::filesystem::remove(TemporaryFileFor(file), ec)) ++removed;
+  std::filesystem::path dir = file.parent_path();
+  if (dir.empty()) dir = ".";
+  const std::string prefix = file.filename().string() + ".tmp.";
+  std::vector<std::filesystem::path> stale;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+        name.find_first_not_of("0123456789", prefix.size()) == std::string::npos)
+      stale.push_back(entry.path());
+  }
+  for (const auto& path : stale) {
+    if (std::filesystem::remove(path, ec)) ++removed;
+  }
+  return removed;
+}
+
 bool WriteFileAtomically(const std::filesystem::path& file, std::string_view contents,
                          std::string* error, mode_t new_file_mode) {
-  const std::filesystem::path temp =
-      file.string() + ".tmp." + std::to_string(static_cast<long>(::getpid()));
+  const std::filesystem::path temp = TemporaryFileFor(file);
   // Keep the permissions of the file being replaced.
   mode_t mode = new_file_mode;
   struct stat old_stat {};
   if (::stat(file.c_str(), &old_stat) == 0) mode = old_stat.st_mode & 07777;
 
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  // Private while written: a crash may leave it behind until the next start removes it.
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     SetError(error, "cannot create", temp, errno);
+    return false;
+  }
+  if (::fchmod(fd, 0600) != 0 || ::ftruncate(fd, 0) != 0) {
+    SetError(error, "cannot prepare", temp, errno);
+    ::close(fd);
+    ::unlink(temp.c_str());
     return false;
   }
   if (!WriteAll(fd, contents)) {
@@ -49,7 +81,7 @@ bool WriteFileAtomically(const std::filesystem::path& file, std::string_view con
     ::unlink(temp.c_str());
     return false;
   }
-  if (::fsync(fd) != 0) {
+  if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
     SetError(error, "cannot sync", temp, errno);
     ::close(fd);
     ::unlink(temp.c_str());
@@ -74,6 +106,24 @@ bool WriteFileAtomically(const std::filesystem::path& file, std::string_view con
     ::close(dir_fd);
   }
   return true;
+}
+
+FileLock::FileLock(const std::filesystem::path& path) {
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd_ < 0) {
+    SetError(&error_, "cannot open", path, errno);
+    return;
+  }
+  if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+    locked_ = true;
+    return;
+  }
+  held_elsewhere_ = (errno == EWOULDBLOCK);
+  SetError(&error_, "cannot lock", path, errno);
+}
+
+FileLock::~FileLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
 bool ReadWholeFile(const std::filesystem::path& file, std::string& contents, std::string* error,

@@ -1,7 +1,9 @@
 // 200 connections to a real kserver, all in one level with UDP port 0, each sending one movement
 // per 50 ms tick. Reports the server's CPU time per tick (from its --stats 1 log lines), its
 // resident memory, and the ratio of the median tick to zlib alone compressing the same batches
-// at level 9. TARVO_LOAD_SECONDS shortens or lengthens the 30 s run.
+// at level 9. TARVO_LOAD_SECONDS shortens or lengthens the 30 s run; TARVO_LOAD_ARGS adds server
+// options (space-separated); TARVO_LOAD_FLOOD=N makes the first player send N movements per
+// tick instead of one, as a hostile client would.
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
@@ -14,6 +16,7 @@
 #include <ctime>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -120,6 +123,22 @@ std::string Movement(int player, int tick) {
   return out;
 }
 
+// One packet of `count` movements, framed by hand as a hostile client would.
+std::string FloodPacket(int count, int tick) {
+  std::string batch;
+  for (int i = 0; i < count; ++i) {
+    batch.push_back(static_cast<char>(msg::kProperties + 32));
+    tarvo::protocol::PutEntry(batch, tarvo::protocol::kPropX, (tick * count + i) % 8000 / 2.0);
+    batch.push_back('\n');
+  }
+  std::string body;
+  tarvo::protocol::CompressAppend(batch, body);
+  std::string packet;
+  packet.push_back(static_cast<char>(body.size() >> 8));
+  packet.push_back(static_cast<char>(body.size() & 0xFF));
+  return packet + body;
+}
+
 void BM_ServerLoad(benchmark::State& state) {
   const char* seconds_env = std::getenv("TARVO_LOAD_SECONDS");
   const int seconds = seconds_env ? std::max(1, std::atoi(seconds_env)) : 30;
@@ -127,6 +146,13 @@ void BM_ServerLoad(benchmark::State& state) {
     KServerProcess server;
     tarvo::testing::KServerOptions options;
     options.extra_args = {"--stats", "1"};
+    if (const char* extra = std::getenv("TARVO_LOAD_ARGS")) {
+      std::istringstream words(extra);
+      for (std::string word; words >> word;) options.extra_args.push_back(word);
+    }
+    const char* flood_env = std::getenv("TARVO_LOAD_FLOOD");
+    const int flood = flood_env ? std::max(0, std::atoi(flood_env)) : 0;
+    std::string flood_unsent;
     if (!server.Start(options)) {
       state.SkipWithError("kserver did not start");
       return;
@@ -172,6 +198,13 @@ void BM_ServerLoad(benchmark::State& state) {
       if (tick == sample_from) sample_log_from = server.Log().size();
       if (tick == sample_from + kSampleTicks) sample_log_to = server.Log().size();
       for (int i = 0; i < kPlayers; ++i) {
+        if (i == 0 && flood > 0) {
+          if (flood_unsent.size() < 65536) flood_unsent += FloodPacket(flood, tick);
+          const auto r = clients[0]->stream().Send(
+              reinterpret_cast<const std::uint8_t*>(flood_unsent.data()), flood_unsent.size());
+          if (r.status == tarvo::protocol::IoStatus::kOk) flood_unsent.erase(0, r.bytes);
+          continue;
+        }
         clients[static_cast<std::size_t>(i)]->Queue(msg::kProperties, Movement(i, tick));
         clients[static_cast<std::size_t>(i)]->Flush();
       }

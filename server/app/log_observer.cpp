@@ -18,7 +18,71 @@ std::string Describe(const TServerPlayer& session) {
   return out;
 }
 
+// 1234567 -> "1,234,567"
+std::string Grouped(long value) {
+  std::string digits = std::to_string(value);
+  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+    digits.insert(static_cast<std::size_t>(at), ",");
+  return digits;
+}
+
+std::string Period(std::chrono::milliseconds period) {
+  if (period == std::chrono::minutes(1)) return "minute";
+  if (period.count() % 1000 == 0) return std::to_string(period.count() / 1000) + " s";
+  return std::to_string(period.count()) + " ms";
+}
+
 }  // namespace
+
+bool LogObserver::Allow(const TServerPlayer& session) {
+  // Players and remote-control sessions that logged in are always logged.
+  if (session.is_playing() || session.rights() > 0) return true;
+  return Allow(session.address());
+}
+
+bool LogObserver::Allow(std::uint32_t address) {
+  if (limits_.lines_per_second <= 0) return true;
+  const auto now = Clock::now();
+  Summarise(now, false);
+  AddressCount& count = counts_[address];
+  if (count.summary_start == Clock::time_point{}) count.summary_start = now;
+  if (now - count.second_start >= std::chrono::seconds(1)) {
+    count.second_start = now;
+    count.in_second = 0;
+  }
+  if (count.in_second < limits_.lines_per_second) {
+    ++count.in_second;
+    return true;
+  }
+  ++count.suppressed;
+  return false;
+}
+
+void LogObserver::Summarise(Clock::time_point now, bool all) {
+  if (!all && now < next_summary_check_) return;
+  next_summary_check_ = now + std::chrono::milliseconds(200);
+  for (auto it = counts_.begin(); it != counts_.end();) {
+    AddressCount& count = it->second;
+    if (!all && now - count.summary_start < limits_.summary_every) {
+      ++it;
+      continue;
+    }
+    if (count.suppressed > 0) {
+      spdlog::info("... {} more from {} in the last {}", Grouped(count.suppressed),
+                   net::FormatIpv4(it->first), Period(limits_.summary_every));
+    }
+    // An address quiet for a whole period is forgotten, so the table stays small.
+    if (count.suppressed == 0 && now - count.second_start >= limits_.summary_every) {
+      it = counts_.erase(it);
+      continue;
+    }
+    count.suppressed = 0;
+    count.summary_start = now;
+    ++it;
+  }
+}
+
+LogObserver::~LogObserver() { Summarise(Clock::now(), true); }
 
 void LogObserver::ServerStarted(const ServerStartInfo& info) {
   spdlog::info(
@@ -32,10 +96,12 @@ void LogObserver::SessionCountChanged(int count) {
 }
 
 void LogObserver::SessionAccepted(const TServerPlayer& session) {
+  if (!spdlog::should_log(spdlog::level::debug) || !Allow(session)) return;
   spdlog::debug("connection accepted: {}", Describe(session));
 }
 
 void LogObserver::SessionRefusedFull(std::uint32_t address) {
+  if (!Allow(address)) return;
   spdlog::warn("connection from {} closed: every player id is taken", net::FormatIpv4(address));
 }
 
@@ -45,15 +111,18 @@ void LogObserver::PlayerLoggedIn(const TServerPlayer& session) {
 }
 
 void LogObserver::LoginRefused(const TServerPlayer& session, std::string_view reason) {
+  if (!Allow(session)) return;
   spdlog::info("login refused: {}: {}", Describe(session), Printable(reason));
 }
 
 void LogObserver::SessionClosed(const TServerPlayer& session, std::string_view why) {
+  if (!Allow(session)) return;
   spdlog::info("disconnect: {}: {}", Describe(session), Printable(why));
 }
 
 void LogObserver::PacketRefused(const TServerPlayer& session, std::size_t batch_size,
                                 std::size_t compressed_size) {
+  if (!Allow(session)) return;
   spdlog::warn(
       "over-long packet refused: {}: a batch of {} bytes compresses to {} bytes, more than a "
       "packet can carry",

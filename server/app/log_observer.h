@@ -1,16 +1,32 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "server/core/log_text.h"
 #include "server/core/server_observer.h"
 
 namespace tarvo::server {
 
-/// The headless server's observer: one log line on stderr per event.
+/// How often one address may be named in the log for traffic that did not log in.
+struct LogLimits {
+  int lines_per_second = 5;  ///< per address; 0: no limit
+  std::chrono::milliseconds summary_every{std::chrono::minutes(1)};
+};
+
+/// The headless server's observer: one log line on stderr per event. Events of connections
+/// that have not logged in are limited per address; what is left out is summarised.
 class LogObserver final : public ServerObserver {
  public:
+  explicit LogObserver(LogLimits limits = {}) : limits_(limits) {}
+  /// Writes what is still to be summarised.
+  ~LogObserver() override;
+  LogObserver(const LogObserver&) = delete;
+  LogObserver& operator=(const LogObserver&) = delete;
+
   void ServerStarted(const ServerStartInfo& info) override;
   void SessionCountChanged(int count) override;
   void SessionAccepted(const TServerPlayer& session) override;
@@ -25,6 +41,24 @@ class LogObserver final : public ServerObserver {
   void LevelNotFound(std::string_view name) override;
   void LevelDropped(std::string_view name) override;
   void Note(std::string_view text) override;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct AddressCount {
+    Clock::time_point second_start{};
+    int in_second = 0;
+    Clock::time_point summary_start{};
+    long suppressed = 0;
+  };
+  // Whether a line about unauthenticated traffic from `address` may be written now.
+  bool Allow(std::uint32_t address);
+  bool Allow(const TServerPlayer& session);
+  // Writes the summaries that are due and forgets quiet addresses.
+  void Summarise(Clock::time_point now, bool all);
+
+  LogLimits limits_;
+  std::unordered_map<std::uint32_t, AddressCount> counts_;
+  Clock::time_point next_summary_check_{};
 };
 
 }  // namespace tarvo::server

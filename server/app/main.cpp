@@ -8,8 +8,11 @@
 #include <QApplication>
 #include <QLocale>
 #include <QSystemTrayIcon>
+#include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +22,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/files.h"
 #include "server/accounts/account_list.h"
 #include "server/app/headless_loop.h"
 #include "server/app/log_observer.h"
@@ -33,6 +37,7 @@ namespace fs = std::filesystem;
 using namespace tarvo::server;
 
 constexpr int kExitUsage = 2;
+constexpr const char* kLockFileName = "kserver.lock";
 
 fs::path ExecutableDirectory(const char* argv0) {
   std::error_code error;
@@ -62,7 +67,7 @@ int AddAccount(const fs::path& directory, const std::vector<std::string>& name_p
 }
 
 int RunServer(const fs::path& directory, const std::optional<std::string>& port_option,
-              int stats_every) {
+              int stats_every, const ServerLimits& limits, const LogLimits& log_limits) {
   const std::string port_text =
       port_option ? *port_option : ReadServerConfig(directory / kServerConfigFileName);
   std::string port_error;
@@ -70,8 +75,9 @@ int RunServer(const fs::path& directory, const std::optional<std::string>& port_
     std::cerr << "kserver: '" << port_text << "' is not a valid port: " << port_error << "\n";
     return kExitUsage;
   }
-  LogObserver log;
+  LogObserver log(log_limits);
   TServerFrame server(directory, &log);
+  server.set_limits(limits);
   const StartResult started = server.StartServer(port_text);
   if (!started.ok) {
     spdlog::error("The server could not be started! {}", started.error);
@@ -86,15 +92,17 @@ bool HasDisplay() {
 }
 
 int RunWindowed(int argc, char** argv, const fs::path& directory,
-                const std::optional<std::string>& port_option) {
+                const std::optional<std::string>& port_option, const ServerLimits& limits,
+                const LogLimits& log_limits) {
   QApplication application(argc, argv);
   // The server lives on in the tray when its last window is hidden.
   QApplication::setQuitOnLastWindowClosed(false);
   QLocale::setDefault(QLocale::c());
-  LogObserver log;
+  LogObserver log(log_limits);
   WindowedOptions options;
   options.directory = directory;
   options.port_text = port_option;
+  options.limits = limits;
   options.tray_available = QSystemTrayIcon::isSystemTrayAvailable();
   if (!options.tray_available)
     spdlog::info("no system tray: the main window stays shown and offers Shutdown");
@@ -134,9 +142,12 @@ int main(int argc, char** argv) {
       "      first administrator: --rights 3). A name and password pair that exists is refused.\n\n"
       "The server directory holds accounts.txt, serverconfig.txt (the line serverport=N),\n"
       "levels/ (level files and .gif pictures) and guilds/.\n"
+      "Only one kserver at a time uses a server directory (it locks kserver.lock there); for a\n"
+      "running server, add accounts with kserverctl add-account.\n"
       "Exit status: 0 after a clean shutdown or a cancelled start dialog, 1 when the server\n"
       "cannot start (\"The server could not be started!\" and the reason) or an account cannot\n"
-      "be added, 2 for a bad command line or port text, or no display without --headless.",
+      "be added, 2 for a bad command line or port text, no display without --headless, or a\n"
+      "server directory another kserver uses.",
       "kserver"};
   bool headless = false;
   std::string directory_text;
@@ -171,6 +182,57 @@ int main(int argc, char** argv) {
                  "and the resident memory every N ticks")
       ->check(CLI::NonNegativeNumber);
   app.add_flag("--verbose", verbose, "Also log accepted connections and session counts");
+
+  // Limits against hostile connections; both modes. Times are in seconds.
+  ServerLimits limits;
+  double login_timeout = 15;
+  double idle_timeout = 60;
+  double failure_window = 60;
+  double cooldown = 10;
+  double cooldown_max = 600;
+  const auto seconds = [](double s) {
+    return std::chrono::milliseconds(static_cast<std::int64_t>(s * 1000 + 0.5));
+  };
+  app.add_option("--login-timeout", login_timeout,
+                 "Seconds a new connection has to log in before it is closed (default 15)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--idle-timeout", idle_timeout,
+                 "Seconds a connection that is not logged in may stay without sending a complete "
+                 "message (default 60)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--messages-per-tick", limits.messages_per_tick,
+                 "Messages of one session handled per 50 ms tick; the rest wait, and the "
+                 "connection is not read while they do (default 64)")
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--login-failures", limits.login_failures,
+                 "Failed logins from one address within --login-failure-window that start its "
+                 "cool-down (default 5)")
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--login-failure-window", failure_window,
+                 "Seconds over which failed logins are counted (default 60)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--login-cooldown", cooldown,
+                 "Seconds an address's logins are refused unchecked after too many failures; "
+                 "doubled by each further failure (default 10)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--login-cooldown-max", cooldown_max, "Longest cool-down in seconds (default 600)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--send-buffer", limits.send_buffer_bytes,
+                 "Kernel send and receive buffer of each connection in bytes, 0 for the "
+                 "system's own (default 65536)")
+      ->check(CLI::Range(0, 16 * 1024 * 1024));
+  LogLimits log_limits;
+  double summary_every = 60;
+  app.add_option("--log-per-address", log_limits.lines_per_second,
+                 "Log lines per second about one address's connections that did not log in "
+                 "(accepts, refusals, closes); the rest are counted and summarised, 0 for no "
+                 "limit (default 5)")
+      ->check(CLI::NonNegativeNumber)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_option("--log-summary-every", summary_every,
+                 "Seconds between the summaries of left-out log lines (default 60)")
+      ->check(CLI::PositiveNumber)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -178,8 +240,29 @@ int main(int argc, char** argv) {
     return status == 0 ? 0 : kExitUsage;
   }
 
+  limits.login_timeout = seconds(login_timeout);
+  limits.idle_timeout = seconds(idle_timeout);
+  limits.login_failure_window = seconds(failure_window);
+  limits.login_cooldown = seconds(cooldown);
+  limits.login_cooldown_max = seconds(std::max(cooldown_max, cooldown));
+  log_limits.summary_every = seconds(summary_every);
+
   const fs::path directory =
       directory_text.empty() ? ExecutableDirectory(argv[0]) : fs::path(directory_text);
+  // One program at a time writes a world's accounts file: a second one would overwrite the
+  // other's changes at its next save.
+  tarvo::base::FileLock lock(directory / kLockFileName);
+  if (lock.held_elsewhere()) {
+    std::cerr << "kserver: another kserver uses " << directory.string() << " (it holds "
+              << kLockFileName << ")."
+              << (add_account.empty() ? ""
+                                      : " Add accounts to a running server with kserverctl "
+                                        "add-account.")
+              << "\n";
+    return kExitUsage;
+  }
+  // A directory without write access still runs, unguarded, as it did before the lock.
+  if (!lock.locked()) std::cerr << "kserver: warning: " << lock.error() << "\n";
   if (!add_account.empty()) {
     if (headless || port) {
       std::cerr << "kserver: --add-account does not start the server; leave out --headless and "
@@ -189,7 +272,7 @@ int main(int argc, char** argv) {
     return AddAccount(directory, add_account, rights, guest);
   }
   SetUpLog(verbose);
-  if (headless) return RunServer(directory, port, stats_every);
+  if (headless) return RunServer(directory, port, stats_every, limits, log_limits);
   if (stats_every > 0) {
     std::cerr << "kserver: --stats needs --headless\n";
     return kExitUsage;
@@ -199,5 +282,5 @@ int main(int argc, char** argv) {
                  "--headless (see --help)\n";
     return kExitUsage;
   }
-  return RunWindowed(argc, argv, directory, port);
+  return RunWindowed(argc, argv, directory, port, limits, log_limits);
 }

@@ -21,6 +21,7 @@ void ShowWindow(QWidget& window) {
 WindowedServer::WindowedServer(WindowedOptions options, std::vector<ServerObserver*> observers)
     : server_(options.directory, &observers_, nullptr, options.current_directory),
       end_program_([](int status) { QCoreApplication::exit(status); }) {
+  server_.set_limits(options.limits);
   for (ServerObserver* observer : observers) observers_.Add(observer);
   const auto end = [this](int status) { end_program_(status); };
 

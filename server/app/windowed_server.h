@@ -14,6 +14,7 @@
 #include "server/admin/update_levels_dialog.h"
 #include "server/core/fan_out_observer.h"
 #include "server/core/server_frame.h"
+#include "server/core/server_limits.h"
 
 namespace tarvo::server {
 
@@ -24,6 +25,7 @@ struct WindowedOptions {
   bool tray_available = true;            ///< whether the desktop shows tray icons
   std::optional<std::filesystem::path> current_directory;  ///< see `TServerFrame`
   LevelFileChooser choose_level_files;  ///< empty: the platform's file-open dialog
+  ServerLimits limits;                  ///< the connection limits of the command line
 };
 
 /// The windowed kserver: one server core and the operator's windows, created in program order

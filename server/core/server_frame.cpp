@@ -8,6 +8,7 @@
 #include <ctime>
 #include <thread>
 
+#include "base/files.h"
 #include "net/address.h"
 #include "net/tcp_stream.h"
 #include "protocol/messages.h"
@@ -23,6 +24,12 @@ std::int64_t ThreadCpuMicros() {
   timespec ts{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
   return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+std::string FormatSeconds(std::chrono::milliseconds time) {
+  const auto ms = time.count();
+  if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+  return std::to_string(ms) + " ms";
 }
 
 // How long the shutdown waits for goodbyes to leave and for clients to hang up.
@@ -74,6 +81,10 @@ StartResult TServerFrame::StartServer(std::string_view port_text) {
   info.port = port_;
   info.port_text = std::string(port_text);
   info.host_name = net::LocalHostName();
+  // A crash during a save may have left the passwords in a temporary file.
+  if (const int removed = base::RemoveLeftoverTemporaries(accounts_file()); removed > 0)
+    observer_->Note("removed " + std::to_string(removed) +
+                    " temporary file(s) a crash left beside the accounts file");
   const AccountLoadResult loaded = accounts_.LoadAccounts(accounts_file());
   info.accounts_loaded = loaded.accounts;
   switch (loaded.status) {
@@ -102,6 +113,13 @@ void TServerFrame::Timer2Timer() {
   for (;;) {
     net::AcceptResult accepted = listener_.Accept();
     if (accepted.status != protocol::IoStatus::kOk || !accepted.stream) break;
+    if (limits_.send_buffer_bytes > 0) {
+      // Linux books twice what is asked; the cap keeps what a peer that never reads can pin in
+      // the kernel near the size of our own output queue.
+      const int size = std::max(limits_.send_buffer_bytes / 2, 1);
+      ::setsockopt(accepted.stream->fd(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+      ::setsockopt(accepted.stream->fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    }
     AcceptSession(std::make_unique<net::TcpStream>(std::move(*accepted.stream)),
                   accepted.peer_address);
   }
@@ -114,11 +132,13 @@ void TServerFrame::Timer2Timer() {
 
 void TServerFrame::ServiceList(std::vector<std::unique_ptr<TServerPlayer>>& list,
                                bool send_before_destroy) {
+  const auto now = TServerPlayer::Clock::now();
   for (std::size_t i = 0; i < list.size();) {
     const std::size_t count = list.size();
     TServerPlayer* session = list[i].get();
     session->SendPending();
-    session->ReceivePending();
+    // A session past its deadline is not read again: a late login must not slip in.
+    if (!CheckDeadlines(*session, now)) session->ReceivePending();
     if (session->closing()) {
       if (send_before_destroy) session->SendPending();
       DestroySession(*session);
@@ -126,6 +146,24 @@ void TServerFrame::ServiceList(std::vector<std::unique_ptr<TServerPlayer>>& list
     // A session taken out of the list leaves its place to the next one.
     if (list.size() == count) ++i;
   }
+}
+
+bool TServerFrame::CheckDeadlines(TServerPlayer& session, TServerPlayer::Clock::time_point now) {
+  // Remote-control sessions and players never time out.
+  if (session.is_playing() || session.closing() || session.rights() > 0 ||
+      session.pending_messages() > 0)
+    return false;
+  if (std::find_if(remote_sessions_.begin(), remote_sessions_.end(),
+                   [&](const auto& p) { return p.get() == &session; }) != remote_sessions_.end())
+    return false;
+  if (session.awaiting_login()) {
+    if (now - session.accepted_at() < limits_.login_timeout) return false;
+    session.MarkClosing("no login within " + FormatSeconds(limits_.login_timeout));
+  } else {
+    if (now - session.last_message_at() < limits_.idle_timeout) return false;
+    session.MarkClosing("not logged in and silent for " + FormatSeconds(limits_.idle_timeout));
+  }
+  return true;
 }
 
 void TServerFrame::Timer1Timer() {
@@ -197,7 +235,9 @@ std::unique_ptr<TServerPlayer> TServerFrame::RemoveSession(TServerPlayer& sessio
   protocol::PutPlayerRemoved(removed);
   for (const auto& p : player_sessions_) {
     p->DropChangeRecord(&session);
-    if (session.is_playing() && p->is_playing()) p->QueueMessage(msg::kOtherPlayer, removed);
+    // A remote-control login is told to every player session, as for any departure.
+    if ((session.is_playing() || moving_to_remote_) && (p->is_playing() || moving_to_remote_))
+      p->QueueMessage(msg::kOtherPlayer, removed);
   }
   session.change_records_.clear();
   if (HasRemoteSessions())
@@ -218,7 +258,9 @@ void TServerFrame::DestroySession(TServerPlayer& session) {
 }
 
 void TServerFrame::MoveToRemoteSessions(TServerPlayer& session) {
+  moving_to_remote_ = true;
   std::unique_ptr<TServerPlayer> owned = RemoveSession(session);
+  moving_to_remote_ = false;
   if (owned) remote_sessions_.push_back(std::move(owned));
 }
 

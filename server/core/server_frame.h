@@ -12,8 +12,10 @@
 #include "net/tcp_listener.h"
 #include "server/accounts/account_list.h"
 #include "server/core/file_store.h"
+#include "server/core/login_throttle.h"
 #include "server/core/remote_control.h"
 #include "server/core/server_level.h"
+#include "server/core/server_limits.h"
 #include "server/core/server_observer.h"
 #include "server/core/server_player.h"
 
@@ -109,6 +111,11 @@ class TServerFrame final : public AccountObserver {
   /// Whether any remote-control session exists (notices are then worth building).
   bool HasRemoteSessions() const { return !remote_sessions_.empty(); }
 
+  /// The connection limits; set before `StartServer`.
+  void set_limits(const ServerLimits& limits) { limits_ = limits; }
+  const ServerLimits& limits() const { return limits_; }
+  LoginThrottle& login_throttle() { return login_throttle_; }
+
   // ---- State ----
 
   const std::vector<std::unique_ptr<TServerPlayer>>& player_sessions() const {
@@ -138,10 +145,14 @@ class TServerFrame final : public AccountObserver {
                       bool name_changed) override;
 
   void ServiceList(std::vector<std::unique_ptr<TServerPlayer>>& list, bool send_before_destroy);
+  // Marks a player session closing that holds its id without logging in in time; true then.
+  bool CheckDeadlines(TServerPlayer& session, TServerPlayer::Clock::time_point now);
   // The destruction steps: goodbye to every player, every socket closed, the cache freed.
   void CloseAll();
 
   std::filesystem::path server_directory_;
+  ServerLimits limits_;
+  LoginThrottle login_throttle_{limits_};
   ServerObserver default_observer_;
   RemoteControl default_remote_;
   ServerObserver* observer_;
@@ -157,6 +168,7 @@ class TServerFrame final : public AccountObserver {
   std::uint64_t next_serial_ = 1;
   std::int64_t last_tick_cpu_us_ = 0;
   bool closed_ = false;
+  bool moving_to_remote_ = false;  // RemoveSession for a remote-control login
 };
 
 }  // namespace tarvo::server

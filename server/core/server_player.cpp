@@ -17,8 +17,10 @@ TServerPlayer::TServerPlayer(TServerFrame& server, std::unique_ptr<protocol::Byt
     : server_(server),
       serial_(server.NextSerial()),
       stream_(std::move(stream)),
-      connection_(stream_.get(), splitter_, /*refuse_line_feeds=*/false),
-      values_(id, address) {
+      connection_(stream_ ? &gate_ : nullptr, splitter_, /*refuse_line_feeds=*/false),
+      values_(id, address),
+      accepted_at_(Clock::now()),
+      last_message_at_(accepted_at_) {
   connection_.set_observer(this);
 }
 
@@ -66,17 +68,61 @@ void TServerPlayer::SendPending() {
   }
 }
 
+protocol::IoResult TServerPlayer::InputGate::Receive(std::uint8_t* data, std::size_t capacity) {
+  if (owner_.InputFull()) return {protocol::IoStatus::kWouldBlock, 0};
+  return owner_.stream_->Receive(data, capacity);
+}
+
+bool TServerPlayer::InputFull() const {
+  const int budget = server_.limits().messages_per_tick;
+  return budget > 0 && pending_count_ >= 2 * static_cast<std::size_t>(budget);
+}
+
+void TServerPlayer::OnMessage(std::string_view raw) {
+  last_message_at_ = Clock::now();
+  pending_.append(raw);
+  pending_.push_back('\n');
+  ++pending_count_;
+}
+
+void TServerPlayer::HandlePending(int budget) {
+  for (int handled = 0; pending_count_ > 0 && (budget <= 0 || handled < budget); ++handled) {
+    const std::size_t end = pending_.find('\n', pending_head_);
+    // Only the socket read appends to the queue, and it never runs inside a handler.
+    const std::string_view raw(pending_.data() + pending_head_, end - pending_head_);
+    pending_head_ = end + 1;
+    --pending_count_;
+    try {
+      HandleMessage(raw);
+    } catch (const std::exception& e) {
+      server_.observer().Note(std::string("a message handler failed: ") + e.what());
+    } catch (...) {
+      server_.observer().Note("a message handler failed");
+    }
+  }
+  if (pending_count_ == 0 || closing_) {
+    pending_.clear();
+    pending_head_ = 0;
+    pending_count_ = 0;
+  } else if (pending_head_ >= pending_.size() / 2) {
+    pending_.erase(0, pending_head_);
+    pending_head_ = 0;
+  }
+}
+
 void TServerPlayer::ReceivePending() {
   if (!is_connected()) return;
   servicing_ = true;
-  const protocol::ReceiveStatus status = connection_.ReceivePending(*this);
+  protocol::ReceiveStatus status = protocol::ReceiveStatus::kDrained;
+  if (!peer_closed_) status = connection_.ReceivePending(*this);
+  HandlePending(server_.limits().messages_per_tick);
   servicing_ = false;
   switch (status) {
     case protocol::ReceiveStatus::kDrained:
     case protocol::ReceiveStatus::kBusy:
       break;
     case protocol::ReceiveStatus::kClosed:
-      MarkClosing("connection closed by the client");
+      peer_closed_ = true;
       break;
     case protocol::ReceiveStatus::kError:
       MarkClosing("connection failed");
@@ -86,6 +132,8 @@ void TServerPlayer::ReceivePending() {
       MarkClosing("a packet did not decompress");
       break;
   }
+  // The messages sent before the peer hung up are all handled first.
+  if (peer_closed_ && pending_count_ == 0) MarkClosing("connection closed by the client");
 }
 
 void TServerPlayer::OnOutputOverflow() { MarkClosing("output queue overflow"); }
@@ -141,17 +189,38 @@ void TServerPlayer::HandleLogin(std::string_view raw) {
     server_.observer().LoginRefused(*this, "malformed login (no reason sent)");
     return;
   }
-  TServerAccount* account = server_.accounts().FindAccount(login->account, login->password);
   version_ = login->version == protocol::kVersionOld       ? 1
              : login->version == protocol::kVersionCurrent ? 2
                                                            : 0;
+  LoginThrottle& throttle = server_.login_throttle();
+  const auto now = Clock::now();
   if (kind == msg::kRemoteLogin) {
+    if (throttle.Blocked(address(), now)) {
+      account_name_ = std::string(login->account);
+      MarkClosing("remote-control login refused");
+      server_.observer().LoginRefused(
+          *this, "remote-control login: too many failed logins from this address (no reason sent)");
+      return;
+    }
+    TServerAccount* account = server_.accounts().FindAccount(login->account, login->password);
+    if (version_ >= 1 && (account == nullptr || account->Rights < 1 || account->Blocked))
+      throttle.Failed(address(), now);
     server_.remote_control().HandleLogin(server_, *this, *login, account, version_);
     return;
   }
   if (kind != msg::kPlayerLogin) return;  // stays connected, not logged in
   account_name_ = std::string(login->account);
   if (version_ < 2) return Refuse(kRefusedOldVersion);
+  // While the address cools down the password is not even looked at.
+  if (throttle.Blocked(address(), now)) {
+    QueueMessage(msg::kDisconnectReason, kRefusedUnknown);
+    MarkClosing("login refused: too many failed logins from this address");
+    server_.observer().LoginRefused(*this, "too many failed logins from this address");
+    return;
+  }
+  TServerAccount* account = server_.accounts().FindAccount(login->account, login->password);
+  if (account == nullptr || account->Blocked || account->Session != nullptr)
+    throttle.Failed(address(), now);
   if (account == nullptr) return Refuse(kRefusedUnknown);
   if (account->Blocked) return Refuse(kRefusedBlocked);
   if (account->Session != nullptr) return Refuse(kRefusedInUse);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <bitset>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -62,9 +63,12 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   void QueueLongMessage(int id, std::string_view payload);
   /// Hands the output to the socket; a failed send, or one that accepts nothing, marks closing.
   void SendPending();
-  /// Reads and handles everything received; a closed or failed connection, or a packet that
-  /// does not decompress, marks closing.
+  /// Reads what was received, while not too much waits, and handles the waiting messages in
+  /// order up to the tick's budget. A failed connection or a packet that does not decompress
+  /// marks closing, and so does a closed one once its last message was handled.
   void ReceivePending();
+  /// Messages received and not yet handled.
+  std::size_t pending_messages() const { return pending_count_; }
 
   // ---- Session ----
 
@@ -138,10 +142,30 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   const protocol::PacketConnection& connection() const { return connection_; }
   /// The socket, for the shutdown path; nullptr for a temporary session.
   protocol::ByteStream* stream() { return stream_.get(); }
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point accepted_at() const { return accepted_at_; }
+  /// When the last complete message arrived (the acceptance until then).
+  Clock::time_point last_message_at() const { return last_message_at_; }
 
  private:
-  // protocol::MessageSink
-  void OnMessage(std::string_view raw) override { HandleMessage(raw); }
+  // Stops reading the socket while enough messages wait, so TCP pushes back on the sender.
+  class InputGate final : public protocol::ByteStream {
+   public:
+    explicit InputGate(TServerPlayer& owner) : owner_(owner) {}
+    protocol::IoResult Send(const std::uint8_t* data, std::size_t size) override {
+      return owner_.stream_->Send(data, size);
+    }
+    protocol::IoResult Receive(std::uint8_t* data, std::size_t capacity) override;
+    void HoldSends(bool hold) override { owner_.stream_->HoldSends(hold); }
+
+   private:
+    TServerPlayer& owner_;
+  };
+
+  // protocol::MessageSink: messages wait until the session's turn in the tick's budget.
+  void OnMessage(std::string_view raw) override;
+  bool InputFull() const;
+  void HandlePending(int budget);
   // protocol::FramingObserver
   void OnOutputOverflow() override;
   void OnBatchRefused(std::size_t batch_size, std::size_t compressed_size) override;
@@ -156,6 +180,7 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   TServerFrame& server_;
   std::uint64_t serial_;
   std::unique_ptr<protocol::ByteStream> stream_;
+  InputGate gate_{*this};
   protocol::ServerSplitter splitter_;
   protocol::PacketConnection connection_;
   protocol::PropertySet values_;
@@ -171,6 +196,13 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   bool awaiting_login_ = true;
   bool playing_ = false;
   bool servicing_ = false;
+  bool peer_closed_ = false;
+  // Received messages not yet handled, each ending in a line feed.
+  std::string pending_;
+  std::size_t pending_head_ = 0;
+  std::size_t pending_count_ = 0;
+  Clock::time_point accepted_at_;
+  Clock::time_point last_message_at_;
 
   friend class TServerFrame;
 };

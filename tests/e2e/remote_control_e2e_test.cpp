@@ -614,7 +614,11 @@ TEST_F(RemoteControlE2E, IgnoresShortCommandsAndRelaysNothingFromRemoteSessions)
                                              Entry(protocol::kPropUdpPort, 999));
   admin_.Barrier();
   EXPECT_TRUE(Only(watcher.Barrier(), msg::kPlayerChanges).empty());
-  EXPECT_TRUE(player.Drain(200ms).empty());
+  // The player hears only that the watcher's connection left the players ("S").
+  const auto heard_by_player = player.Drain(200ms);
+  ASSERT_EQ(heard_by_player.size(), 1u);
+  EXPECT_EQ(heard_by_player[0].id, msg::kOtherPlayer);
+  EXPECT_EQ(heard_by_player[0].payload.substr(1), "S");
 }
 
 }  // namespace

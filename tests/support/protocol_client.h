@@ -3,7 +3,11 @@
 // A minimal player client over a real loopback socket, speaking through protocol/ and net/:
 // for end-to-end tests and load programs. Header-only.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -43,6 +47,28 @@ class ProtocolClient : public protocol::MessageSink {
     auto stream = net::ConnectTcp(net::kLoopbackAddress, port, std::chrono::milliseconds(3000));
     if (!stream) return false;
     stream_ = std::move(stream.value());
+    connection_.set_stream(&stream_);
+    return true;
+  }
+
+  /// Connects to the server on loopback from another local address (127.0.0.2, say), as a
+  /// second machine would.
+  bool ConnectFrom(std::uint32_t source, std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = source;
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_addr.s_addr = net::kLoopbackAddress;
+    remote.sin_port = htons(port);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+      ::close(fd);
+      return false;
+    }
+    stream_ = net::TcpStream(fd);
     connection_.set_stream(&stream_);
     return true;
   }
