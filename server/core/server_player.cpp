@@ -20,6 +20,8 @@ TServerPlayer::TServerPlayer(TServerFrame& server, std::unique_ptr<protocol::Byt
       connection_(stream_.get(), splitter_, /*refuse_line_feeds=*/false),
       values_(id, address) {
   connection_.set_observer(this);
+  connection_.set_compressor(server.compressor());
+  connection_.set_deferred_compression(server.compression_threads() > 1);
 }
 
 std::unique_ptr<TServerPlayer> TServerPlayer::Temporary(TServerFrame& server) {
