@@ -278,6 +278,7 @@ BENCHMARK(BM_ServerLoad)
     ->Args({150, 0, 0, 0})
     ->Args({200, 0, 0, 0})
     ->Args({200, 100, 0, 0})
+    ->Args({200, 0, 1, 0})  // libdeflate on the tick's thread alone
     ->Args({200, 0, 1, 1})  // the server as it was: zlib on the tick's thread
     ->Iterations(1)
     ->UseManualTime()
