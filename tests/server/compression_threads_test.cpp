@@ -52,25 +52,24 @@ std::string ClientPacket(int id, std::string_view payload) {
          body;
 }
 
-// Every message in the framed bytes, each batch decoded by zlib's own `uncompress`.
-std::vector<std::string> Decode(const std::string& wire) {
-  std::vector<std::string> messages;
-  for (std::size_t pos = 0; pos + 2 <= wire.size();) {
+// Takes the whole packets from `wire` at `pos` on, each batch decoded by zlib's own
+// `uncompress`, and appends their messages to `messages`.
+void DecodeFrom(const std::string& wire, std::size_t& pos, std::vector<std::string>& messages) {
+  static std::string batch(protocol::kMaxBatchSize, '\0');
+  while (pos + 2 <= wire.size()) {
     const std::size_t length =
         (static_cast<std::size_t>(static_cast<unsigned char>(wire[pos])) << 8) |
         static_cast<unsigned char>(wire[pos + 1]);
-    std::string batch(protocol::kMaxBatchSize, '\0');
     uLongf size = batch.size();
     if (uncompress(reinterpret_cast<Bytef*>(batch.data()), &size,
                    reinterpret_cast<const Bytef*>(wire.data() + pos + 2), length) != Z_OK)
       throw std::runtime_error("a packet zlib cannot decode");
-    batch.resize(size);
-    for (std::size_t start = 0, end; (end = batch.find('\n', start)) != std::string::npos;
+    const std::string_view text(batch.data(), size);
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
          start = end + 1)
-      messages.push_back(batch.substr(start, end - start));
+      messages.emplace_back(text.substr(start, end - start));
     pos += 2 + length;
   }
-  return messages;
 }
 
 struct ReceivedStreams {
@@ -96,7 +95,9 @@ ReceivedStreams Script(const std::filesystem::path& dir, protocol::Compressor co
   };
   for (int i = 0; i < kPlayers; ++i) join();
   ReceivedStreams run;
+  run.messages.resize(kPlayers + 1);
   run.per_tick.resize(kPlayers + 1);
+  std::vector<std::size_t> decoded(kPlayers + 1);
   for (int tick = 0; tick < kTicks; ++tick) {
     if (tick == 10) streams[3]->CloseInbound();
     if (tick == 12) join();
@@ -109,10 +110,11 @@ ReceivedStreams Script(const std::filesystem::path& dir, protocol::Compressor co
       if (tick > 1 && tick < kTicks - 2) streams[i]->Feed(ClientPacket(msg::kProperties, move));
     }
     server.Timer2Timer();
-    for (std::size_t i = 0; i < streams.size(); ++i)
-      run.per_tick[i].push_back(Decode(streams[i]->sent).size());
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+      DecodeFrom(streams[i]->sent, decoded[i], run.messages[i]);
+      run.per_tick[i].push_back(run.messages[i].size());
+    }
   }
-  for (const auto& stream : streams) run.messages.push_back(Decode(stream->sent));
   return run;
 }
 
