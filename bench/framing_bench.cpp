@@ -60,6 +60,7 @@ void BM_FlushBatch199Movements(benchmark::State& state) {
   NullStream stream;
   ServerSplitter split;
   PacketConnection conn(&stream, split, false);
+  conn.set_compressor(state.range(0) == 0 ? Compressor::kZlib : Compressor::kLibdeflate);
   std::size_t batch_bytes = 0;
   for (auto _ : state) {
     for (const auto& p : payloads) conn.QueueMessage(msg::kOtherPlayer, p);
@@ -71,7 +72,11 @@ void BM_FlushBatch199Movements(benchmark::State& state) {
   state.counters["packet_bytes"] =
       static_cast<double>(conn.bytes_sent()) / static_cast<double>(state.iterations());
 }
-BENCHMARK(BM_FlushBatch199Movements)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FlushBatch199Movements)
+    ->ArgName("libdeflate")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMicrosecond);
 
 struct CountingSink : MessageSink {
   void OnMessage(std::string_view raw) override { count += raw.size(); }

@@ -1,15 +1,29 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace tarvo::protocol {
 
-/// Appends the zlib stream (level 9, default window and memory) of `data` to `out`. One deflate
-/// state per thread is reset and reused: allocating it per packet would double the cost.
-/// Returns the number of bytes appended.
-std::size_t CompressAppend(std::string_view data, std::string& out);
+/// The deflate implementation that writes packets. Both write zlib streams that zlib's
+/// `uncompress` reads; zlib gives today's exact bytes, libdeflate the same format in less time.
+enum class Compressor { kZlib, kLibdeflate };
+
+/// The faster of the two, used unless a program is told otherwise.
+inline constexpr Compressor kDefaultCompressor = Compressor::kLibdeflate;
+
+/// "zlib" or "libdeflate"; nothing for any other name.
+std::optional<Compressor> ParseCompressor(std::string_view name);
+/// The name `ParseCompressor` takes.
+std::string_view CompressorName(Compressor compressor);
+
+/// Appends the zlib stream of `data` to `out`: zlib at level 9 (default window and memory), or
+/// libdeflate at its level 9. Each thread keeps one state per compressor and reuses it:
+/// allocating it per packet would double the cost. Returns the number of bytes appended.
+std::size_t CompressAppend(std::string_view data, std::string& out,
+                           Compressor compressor = kDefaultCompressor);
 
 enum class InflateResult { kOk, kCorrupt, kTooLarge };
 

@@ -103,34 +103,68 @@ QueueStatus PacketConnection::QueueLongMessage(int id, std::string_view payload)
     return QueueStatus::kQueued;
   }
   // Travels alone: compress it first, and announce it only when its packet can be framed.
-  compressed_.clear();
-  CompressAppend(line, compressed_);
-  if (compressed_.size() > kMaxPacketBody) {
-    if (observer_) observer_->OnBatchRefused(line.size(), compressed_.size());
+  std::string packet;
+  CompressAppend(line, packet, compressor_);
+  if (packet.size() > kMaxPacketBody) {
+    if (observer_) observer_->OnBatchRefused(line.size(), packet.size());
     return QueueStatus::kRefusedTooLarge;
   }
-  std::string packet = std::move(compressed_);
   QueueStatus status = QueueMessage(msg::kLongMessageFollows, BuildLongMessageFollows(length));
-  if (status == QueueStatus::kQueued) status = FlushBatch();
   if (status != QueueStatus::kQueued) return status;
-  status = AppendPacket(packet, line.size());
-  compressed_ = std::move(packet);
-  return status;
+  if (!batch_.empty()) Seal();
+  Sealed& alone = Seal();
+  alone.batch.assign(line);
+  alone.packet = std::move(packet);
+  alone.compressed = true;
+  --uncompressed_;
+  return deferred_ ? QueueStatus::kQueued : CommitSealed();
 }
 
 QueueStatus PacketConnection::FlushBatch() {
   if (batch_.empty()) return QueueStatus::kQueued;
-  compressed_.clear();
-  CompressAppend(batch_, compressed_);
-  const std::size_t batch_size = batch_.size();
+  Seal();
+  return deferred_ ? QueueStatus::kQueued : CommitSealed();
+}
+
+PacketConnection::Sealed& PacketConnection::Seal() {
+  if (sealed_count_ == sealed_.size()) sealed_.emplace_back();
+  Sealed& sealed = sealed_[sealed_count_++];
+  sealed.batch.swap(batch_);
   batch_.clear();
-  if (compressed_.size() > kMaxPacketBody) {
-    // The 16-bit length cannot frame it: refuse it rather than send a packet that would
-    // desynchronise every packet after it.
-    if (observer_) observer_->OnBatchRefused(batch_size, compressed_.size());
-    return QueueStatus::kRefusedTooLarge;
+  sealed.compressed = false;
+  ++uncompressed_;
+  return sealed;
+}
+
+void PacketConnection::CompressSealed() {
+  for (std::size_t i = 0; i < sealed_count_ && uncompressed_ > 0; ++i) {
+    Sealed& sealed = sealed_[i];
+    if (sealed.compressed) continue;
+    sealed.packet.clear();
+    CompressAppend(sealed.batch, sealed.packet, compressor_);
+    sealed.compressed = true;
+    --uncompressed_;
   }
-  return AppendPacket(compressed_, batch_size);
+}
+
+QueueStatus PacketConnection::CommitSealed() {
+  CompressSealed();
+  QueueStatus result = QueueStatus::kQueued;
+  for (std::size_t i = 0; i < sealed_count_; ++i) {
+    const Sealed& sealed = sealed_[i];
+    QueueStatus status;
+    if (sealed.packet.size() > kMaxPacketBody) {
+      // The 16-bit length cannot frame it: refuse it rather than send a packet that would
+      // desynchronise every packet after it.
+      if (observer_) observer_->OnBatchRefused(sealed.batch.size(), sealed.packet.size());
+      status = QueueStatus::kRefusedTooLarge;
+    } else {
+      status = AppendPacket(sealed.packet, sealed.batch.size());
+    }
+    if (status == QueueStatus::kOverflow || result == QueueStatus::kQueued) result = status;
+  }
+  sealed_count_ = 0;
+  return result;
 }
 
 QueueStatus PacketConnection::AppendPacket(std::string_view compressed, std::size_t) {
@@ -160,7 +194,8 @@ void PacketConnection::CompactOutput() {
 }
 
 SendStatus PacketConnection::SendPending() {
-  if (FlushBatch() == QueueStatus::kOverflow) return SendStatus::kOverflow;
+  if (!batch_.empty()) Seal();
+  if (CommitSealed() == QueueStatus::kOverflow) return SendStatus::kOverflow;
   if (output_queue_size() == 0) return SendStatus::kDone;
   if (stream_ == nullptr) return SendStatus::kError;
   // The pieces are small; held, the stream sends them as few segments rather than one each.
@@ -233,6 +268,8 @@ ReceiveStatus PacketConnection::ReceivePending(MessageSink& sink) {
 
 void PacketConnection::Clear() {
   batch_.clear();
+  sealed_count_ = 0;
+  uncompressed_ = 0;
   output_.clear();
   output_head_ = 0;
   input_.clear();

@@ -6,8 +6,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "protocol/byte_stream.h"
+#include "protocol/compression.h"
 
 namespace tarvo::protocol {
 
@@ -107,6 +109,13 @@ class PacketConnection {
 
   void set_stream(ByteStream* stream) { stream_ = stream; }
   void set_observer(FramingObserver* observer) { observer_ = observer; }
+  /// The deflate that writes this connection's packets.
+  void set_compressor(Compressor compressor) { compressor_ = compressor; }
+  /// When set, a flushed batch is only sealed: its compression waits for `CompressSealed` (on
+  /// any thread) or for the next `SendPending`, whichever comes first, so that the batches of
+  /// many connections can be compressed side by side. The output queue limit is checked when
+  /// the packets join the queue.
+  void set_deferred_compression(bool deferred) { deferred_ = deferred; }
 
   /// Appends one message (id byte, payload, terminator) to the outgoing batch, flushing before
   /// when it would reach 4096 bytes and after when it has.
@@ -115,9 +124,16 @@ class PacketConnection {
   /// any byte. Refused whole when the message's packet could not be framed, so the receiver is
   /// never told to wait for bytes that do not come.
   QueueStatus QueueLongMessage(int id, std::string_view payload);
-  /// Compresses the batch into one packet at the end of the output queue.
+  /// Compresses the batch into one packet at the end of the output queue (with deferred
+  /// compression: seals it, in order, for a later compression).
   QueueStatus FlushBatch();
-  /// Flushes, then offers the output queue to the stream in pieces of at most 256 bytes.
+  /// Whether sealed batches wait for compression.
+  bool HasUncompressed() const { return uncompressed_ > 0; }
+  /// Compresses the sealed batches. Touches nothing but them, so different connections may do
+  /// this on different threads at once while their owner waits.
+  void CompressSealed();
+  /// Flushes, compresses what is sealed, then offers the output queue to the stream in pieces
+  /// of at most 256 bytes.
   SendStatus SendPending();
   /// Reads everything the stream holds (1024 bytes per call), reassembles packets and hands
   /// every message of every complete packet to `sink` through the splitter.
@@ -135,6 +151,16 @@ class PacketConnection {
   std::uint64_t packets_received() const { return packets_received_; }
 
  private:
+  // A flushed batch and, once compressed, its packet body.
+  struct Sealed {
+    std::string batch;
+    std::string packet;
+    bool compressed = false;
+  };
+
+  Sealed& Seal();
+  // Moves the sealed packets, in order, to the output queue; compresses any left first.
+  QueueStatus CommitSealed();
   QueueStatus AppendPacket(std::string_view compressed, std::size_t batch_size);
   SendStatus OfferOutput();
   void CompactOutput();
@@ -143,6 +169,8 @@ class PacketConnection {
   BatchSplitter& splitter_;
   bool refuse_line_feeds_;
   FramingObserver* observer_ = nullptr;
+  Compressor compressor_ = kDefaultCompressor;
+  bool deferred_ = false;
   bool receiving_ = false;
 
   std::string batch_;
@@ -150,8 +178,10 @@ class PacketConnection {
   std::size_t output_head_ = 0;
   std::string input_;
   std::size_t input_head_ = 0;
-  std::string compressed_;  // scratch, reused
-  std::string inflated_;    // scratch, reused
+  std::vector<Sealed> sealed_;  // the first `sealed_count_` are in use; the rest keep capacity
+  std::size_t sealed_count_ = 0;
+  std::size_t uncompressed_ = 0;
+  std::string inflated_;  // scratch, reused
 
   std::uint64_t bytes_sent_ = 0;
   std::uint64_t bytes_received_ = 0;

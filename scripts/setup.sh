@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang clang-format clang-tidy
-  zlib1g-dev libjpeg-dev
+  zlib1g-dev libdeflate-dev libjpeg-dev
   qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins libxkbcommon-dev
   libassimp-dev libglm-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -20,9 +20,9 @@ namespace msg = protocol::msg;
 
 namespace {
 
-std::int64_t ThreadCpuMicros() {
+std::int64_t ProcessCpuMicros() {
   timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
   return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
@@ -107,9 +107,21 @@ StartResult TServerFrame::StartServer(std::string_view port_text) {
   return result;
 }
 
+void TServerFrame::SetCompression(protocol::Compressor compressor, int threads) {
+  compressor_ = compressor;
+  pool_ = threads > 1 ? std::make_unique<WorkerPool>(threads) : nullptr;
+  for (auto* list : {&player_sessions_, &remote_sessions_}) {
+    for (const auto& p : *list) {
+      p->connection().set_compressor(compressor_);
+      p->connection().set_deferred_compression(pool_ != nullptr);
+    }
+  }
+}
+
 void TServerFrame::Timer2Timer() {
   if (closed_ || !listener_.IsOpen()) return;
-  const std::int64_t start = ThreadCpuMicros();
+  const auto wall_start = std::chrono::steady_clock::now();
+  const std::int64_t start = ProcessCpuMicros();
   for (;;) {
     net::AcceptResult accepted = listener_.Accept();
     if (accepted.status != protocol::IoStatus::kOk || !accepted.stream) break;
@@ -127,7 +139,11 @@ void TServerFrame::Timer2Timer() {
   ServiceList(player_sessions_, /*send_before_destroy=*/true);
   if (player_sessions_.size() != before) UpdateSessionCount();
   ServiceList(remote_sessions_, /*send_before_destroy=*/false);
-  last_tick_cpu_us_ = ThreadCpuMicros() - start;
+  if (pool_) CompressAndSendAll();
+  last_tick_cpu_us_ = ProcessCpuMicros() - start;
+  last_tick_wall_us_ = std::chrono::duration_cast<std::chrono::microseconds>(
+                           std::chrono::steady_clock::now() - wall_start)
+                           .count();
 }
 
 void TServerFrame::ServiceList(std::vector<std::unique_ptr<TServerPlayer>>& list,
@@ -136,7 +152,8 @@ void TServerFrame::ServiceList(std::vector<std::unique_ptr<TServerPlayer>>& list
   for (std::size_t i = 0; i < list.size();) {
     const std::size_t count = list.size();
     TServerPlayer* session = list[i].get();
-    session->SendPending();
+    // With a pool the sending waits for the compression at the end of the tick.
+    if (!pool_) session->SendPending();
     // A session past its deadline is not read again: a late login must not slip in.
     if (!CheckDeadlines(*session, now)) session->ReceivePending();
     if (session->closing()) {
@@ -164,6 +181,24 @@ bool TServerFrame::CheckDeadlines(TServerPlayer& session, TServerPlayer::Clock::
     session.MarkClosing("not logged in and silent for " + FormatSeconds(limits_.idle_timeout));
   }
   return true;
+}
+
+void TServerFrame::CompressAndSendAll() {
+  compress_work_.clear();
+  for (auto* list : {&player_sessions_, &remote_sessions_}) {
+    for (const auto& p : *list) {
+      if (!p->is_connected()) continue;
+      protocol::PacketConnection& connection = p->connection();
+      (void)connection.FlushBatch();  // only seals: the queue limit is checked on sending
+      if (connection.HasUncompressed()) compress_work_.push_back(&connection);
+    }
+  }
+  pool_->ForEach(compress_work_.size(),
+                 [this](std::size_t i) { compress_work_[i]->CompressSealed(); });
+  // A failed send only marks the session: it ends at its turn in the next tick, as it would
+  // have with one thread.
+  for (const auto& p : player_sessions_) p->SendPending();
+  for (const auto& p : remote_sessions_) p->SendPending();
 }
 
 void TServerFrame::Timer1Timer() {

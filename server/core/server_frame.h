@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "net/tcp_listener.h"
+#include "protocol/compression.h"
 #include "server/accounts/account_list.h"
 #include "server/core/file_store.h"
 #include "server/core/login_throttle.h"
@@ -18,6 +19,7 @@
 #include "server/core/server_limits.h"
 #include "server/core/server_observer.h"
 #include "server/core/server_player.h"
+#include "server/core/worker_pool.h"
 
 namespace tarvo::server {
 
@@ -60,6 +62,15 @@ class TServerFrame final : public AccountObserver {
   bool running() const { return listener_.IsOpen(); }
   /// The port the listener is bound to.
   std::uint16_t port() const { return port_; }
+
+  /// Chooses the deflate of every packet and the threads that compress the batches. With one
+  /// thread each session's batch is compressed and sent at its turn in the tick; with more, the
+  /// turns only receive and handle, and the batches of all sessions are then compressed side by
+  /// side and sent in list order, so that no message leaves later than with one thread.
+  void SetCompression(protocol::Compressor compressor, int threads);
+  protocol::Compressor compressor() const { return compressor_; }
+  /// Threads compressing the batches, the tick's own included.
+  int compression_threads() const { return pool_ ? pool_->threads() : 1; }
 
   /// The 50 ms tick: accepts connections, then services every session in list order.
   void Timer2Timer();
@@ -134,8 +145,11 @@ class TServerFrame final : public AccountObserver {
   int save_countdown() const { return save_countdown_; }
   /// A serial number for a new session; never repeats.
   std::uint64_t NextSerial() { return next_serial_++; }
-  /// CPU time the last `Timer2Timer` took on this thread, in microseconds.
+  /// CPU time the last `Timer2Timer` took in this process (compression threads included), in
+  /// microseconds.
   std::int64_t last_tick_cpu_us() const { return last_tick_cpu_us_; }
+  /// Wall-clock time the last `Timer2Timer` took, in microseconds.
+  std::int64_t last_tick_wall_us() const { return last_tick_wall_us_; }
 
  private:
   // AccountObserver: the account notices to remote-control sessions.
@@ -147,6 +161,8 @@ class TServerFrame final : public AccountObserver {
   void ServiceList(std::vector<std::unique_ptr<TServerPlayer>>& list, bool send_before_destroy);
   // Marks a player session closing that holds its id without logging in in time; true then.
   bool CheckDeadlines(TServerPlayer& session, TServerPlayer::Clock::time_point now);
+  // The tick's last step with several threads: every batch compressed, then sent in list order.
+  void CompressAndSendAll();
   // The destruction steps: goodbye to every player, every socket closed, the cache freed.
   void CloseAll();
 
@@ -167,6 +183,10 @@ class TServerFrame final : public AccountObserver {
   int save_countdown_ = kSaveInterval;
   std::uint64_t next_serial_ = 1;
   std::int64_t last_tick_cpu_us_ = 0;
+  std::int64_t last_tick_wall_us_ = 0;
+  protocol::Compressor compressor_ = protocol::kDefaultCompressor;
+  std::unique_ptr<WorkerPool> pool_;                        // none with one thread
+  std::vector<protocol::PacketConnection*> compress_work_;  // scratch, reused
   bool closed_ = false;
   bool moving_to_remote_ = false;  // RemoveSession for a remote-control login
 };

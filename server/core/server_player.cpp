@@ -22,6 +22,8 @@ TServerPlayer::TServerPlayer(TServerFrame& server, std::unique_ptr<protocol::Byt
       accepted_at_(Clock::now()),
       last_message_at_(accepted_at_) {
   connection_.set_observer(this);
+  connection_.set_compressor(server.compressor());
+  connection_.set_deferred_compression(server.compression_threads() > 1);
 }
 
 std::unique_ptr<TServerPlayer> TServerPlayer::Temporary(TServerFrame& server) {

@@ -1,6 +1,7 @@
 #include "protocol/framing.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <random>
 #include <vector>
@@ -33,7 +34,8 @@ struct Events : FramingObserver {
   std::size_t last_refused_size = 0;
 };
 
-// Splits framed bytes into packet bodies, checking every length prefix.
+// Splits framed bytes into batches, checking every length prefix, with zlib's own `uncompress`
+// as every client decodes them.
 std::vector<std::string> Packets(const std::string& wire) {
   std::vector<std::string> out;
   std::size_t pos = 0;
@@ -42,8 +44,12 @@ std::vector<std::string> Packets(const std::string& wire) {
     const std::size_t len =
         (static_cast<unsigned char>(wire[pos]) << 8) | static_cast<unsigned char>(wire[pos + 1]);
     EXPECT_LE(pos + 2 + len, wire.size());
-    std::string batch;
-    EXPECT_EQ(InflateBounded(wire.substr(pos + 2, len), kMaxBatchSize, batch), InflateResult::kOk);
+    std::string batch(kMaxBatchSize, '\0');
+    uLongf size = kMaxBatchSize;
+    EXPECT_EQ(uncompress(reinterpret_cast<Bytef*>(batch.data()), &size,
+                         reinterpret_cast<const Bytef*>(wire.data() + pos + 2), len),
+              Z_OK);
+    batch.resize(size);
     out.push_back(batch);
     pos += 2 + len;
   }
@@ -67,15 +73,22 @@ std::string RandomPrintable(std::size_t n, unsigned seed = 1) {
   return s;
 }
 
-class FramingTest : public ::testing::Test {
+// Every sending case runs with both compressors.
+class FramingTest : public ::testing::TestWithParam<Compressor> {
  protected:
+  void SetUp() override { sender_.set_compressor(GetParam()); }
+
   FakeStream wire_;
   ServerSplitter server_split_;
   ClientSplitter client_split_;
   PacketConnection sender_{&wire_, server_split_, false};
 };
 
-TEST_F(FramingTest, SmallMessagesShareOnePacketInOrder) {
+INSTANTIATE_TEST_SUITE_P(Compressors, FramingTest,
+                         ::testing::Values(Compressor::kZlib, Compressor::kLibdeflate),
+                         [](const auto& info) { return std::string(CompressorName(info.param)); });
+
+TEST_P(FramingTest, SmallMessagesShareOnePacketInOrder) {
   sender_.QueueMessage(2, "first");
   sender_.QueueMessage(3, "second");
   EXPECT_EQ(sender_.SendPending(), SendStatus::kDone);
@@ -84,7 +97,7 @@ TEST_F(FramingTest, SmallMessagesShareOnePacketInOrder) {
   EXPECT_EQ(packets[0], "\"first\n#second\n");
 }
 
-TEST_F(FramingTest, LargeMessageTravelsAloneAfterAFlush) {
+TEST_P(FramingTest, LargeMessageTravelsAloneAfterAFlush) {
   sender_.QueueMessage(1, "before");
   sender_.QueueMessage(0, std::string(5000, 'x'));
   sender_.QueueMessage(1, "after");
@@ -96,21 +109,21 @@ TEST_F(FramingTest, LargeMessageTravelsAloneAfterAFlush) {
   EXPECT_EQ(packets[2], "!after\n");
 }
 
-TEST_F(FramingTest, FourThousandAndTwoHundredMakeTwoPackets) {
+TEST_P(FramingTest, FourThousandAndTwoHundredMakeTwoPackets) {
   sender_.QueueMessage(1, std::string(4000, 'a'));
   sender_.QueueMessage(1, std::string(200, 'b'));
   sender_.SendPending();
   EXPECT_EQ(Packets(wire_.sent).size(), 2u);
 }
 
-TEST_F(FramingTest, SendOffersAtMost256BytesPerCall) {
+TEST_P(FramingTest, SendOffersAtMost256BytesPerCall) {
   sender_.QueueMessage(0, RandomPrintable(3000));
   EXPECT_EQ(sender_.SendPending(), SendStatus::kDone);
   EXPECT_LE(wire_.largest_send, kSendChunk);
   EXPECT_GT(wire_.send_calls, 10u);
 }
 
-TEST_F(FramingTest, WouldBlockKeepsTheRestForTheNextCall) {
+TEST_P(FramingTest, WouldBlockKeepsTheRestForTheNextCall) {
   wire_.LimitAccepted(100);
   sender_.QueueMessage(0, RandomPrintable(1000));
   EXPECT_EQ(sender_.SendPending(), SendStatus::kWouldBlock);
@@ -120,7 +133,7 @@ TEST_F(FramingTest, WouldBlockKeepsTheRestForTheNextCall) {
   EXPECT_EQ(Packets(wire_.sent).size(), 1u);
 }
 
-TEST_F(FramingTest, OverflowDiscardsTheOutputQueue) {
+TEST_P(FramingTest, OverflowDiscardsTheOutputQueue) {
   Events events;
   sender_.set_observer(&events);
   wire_.LimitAccepted(0);
@@ -133,7 +146,7 @@ TEST_F(FramingTest, OverflowDiscardsTheOutputQueue) {
   EXPECT_EQ(sender_.output_queue_size(), 0u);
 }
 
-TEST_F(FramingTest, UnframeableBatchIsRefusedAndLaterMessagesStillArrive) {
+TEST_P(FramingTest, UnframeableBatchIsRefusedAndLaterMessagesStillArrive) {
   Events events;
   sender_.set_observer(&events);
   EXPECT_EQ(sender_.QueueMessage(0, RandomPrintable(70000)), QueueStatus::kRefusedTooLarge);
@@ -146,7 +159,7 @@ TEST_F(FramingTest, UnframeableBatchIsRefusedAndLaterMessagesStillArrive) {
   EXPECT_EQ(packets[0], "!next\n");
 }
 
-TEST_F(FramingTest, UnframeableLongMessageIsNotAnnounced) {
+TEST_P(FramingTest, UnframeableLongMessageIsNotAnnounced) {
   Events events;
   sender_.set_observer(&events);
   EXPECT_EQ(sender_.QueueLongMessage(msg::kFile, RandomPrintable(70000)),
@@ -159,7 +172,7 @@ TEST_F(FramingTest, UnframeableLongMessageIsNotAnnounced) {
 }
 
 // A line is the id byte, the payload and the line feed: payload n makes a line of n + 2.
-TEST_F(FramingTest, BatchIsFlushedBeforeItWouldReachAndAfterItReachesExactly4096) {
+TEST_P(FramingTest, BatchIsFlushedBeforeItWouldReachAndAfterItReachesExactly4096) {
   // 4000 + 95 = 4095 stays one batch; 4000 + 96 would make 4096 and goes to the next packet.
   sender_.QueueMessage(1, std::string(3998, 'a'));
   sender_.QueueMessage(1, std::string(93, 'b'));
@@ -189,7 +202,7 @@ TEST_F(FramingTest, BatchIsFlushedBeforeItWouldReachAndAfterItReachesExactly4096
 
 // Fills an unsent output queue to exactly `total` bytes: incompressible packets, then one whose
 // payload length is searched so that its packet makes up the rest.
-QueueStatus FillOutputTo(PacketConnection& sender, std::size_t total) {
+QueueStatus FillOutputTo(PacketConnection& sender, std::size_t total, Compressor compressor) {
   unsigned seed = 0;
   while (sender.output_queue_size() + 9000 < total) {
     EXPECT_EQ(sender.QueueMessage(0, RandomPrintable(5000, ++seed)), QueueStatus::kQueued);
@@ -198,23 +211,24 @@ QueueStatus FillOutputTo(PacketConnection& sender, std::size_t total) {
   for (std::size_t length = rest - 400; length < rest + 100; ++length) {
     const std::string payload = RandomPrintable(length, 99);
     std::string packet;
-    CompressAppend(' ' + payload + '\n', packet);  // id 0 is sent as a blank
+    CompressAppend(' ' + payload + '\n', packet, compressor);  // id 0 is sent as a blank
     if (packet.size() + 2 == rest) return sender.QueueMessage(0, payload);
   }
   ADD_FAILURE() << "no payload makes a packet of " << rest << " bytes";
   return QueueStatus::kRefusedTooLarge;
 }
 
-TEST_F(FramingTest, OutputQueueOneByteUnderTheLimitStaysAndAtTheLimitIsDiscarded) {
+TEST_P(FramingTest, OutputQueueOneByteUnderTheLimitStaysAndAtTheLimitIsDiscarded) {
   Events events;
   sender_.set_observer(&events);
-  EXPECT_EQ(FillOutputTo(sender_, kOutputQueueLimit - 1), QueueStatus::kQueued);
+  EXPECT_EQ(FillOutputTo(sender_, kOutputQueueLimit - 1, GetParam()), QueueStatus::kQueued);
   EXPECT_EQ(sender_.output_queue_size(), kOutputQueueLimit - 1);
   EXPECT_EQ(events.overflows, 0);
 
   PacketConnection at_limit(&wire_, server_split_, false);
+  at_limit.set_compressor(GetParam());
   at_limit.set_observer(&events);
-  EXPECT_EQ(FillOutputTo(at_limit, kOutputQueueLimit), QueueStatus::kOverflow);
+  EXPECT_EQ(FillOutputTo(at_limit, kOutputQueueLimit, GetParam()), QueueStatus::kOverflow);
   EXPECT_EQ(at_limit.output_queue_size(), 0u);
   EXPECT_EQ(events.overflows, 1);
 }
@@ -239,18 +253,20 @@ TEST(InflateBoundedTest, SmallBoundIsNeverExceeded) {
   }
 }
 
-TEST_F(FramingTest, ClientRefusesPayloadsWithALineFeed) {
+TEST_P(FramingTest, ClientRefusesPayloadsWithALineFeed) {
   PacketConnection client(&wire_, client_split_, true);
   EXPECT_EQ(client.QueueMessage(1, "a\nb"), QueueStatus::kRefusedLineFeed);
   EXPECT_TRUE(client.outgoing_batch().empty());
 }
 
-class ReceiveTest : public FramingTest {
+class ReceiveTest : public ::testing::Test {
  protected:
   ReceiveStatus ReceiveServer() {
     PacketConnection conn(&wire_, server_split_, false);
     return conn.ReceivePending(got_);
   }
+  FakeStream wire_;
+  ServerSplitter server_split_;
   Recorder got_;
 };
 
@@ -412,6 +428,62 @@ TEST_F(ClientSplitTest, AFailingHandlerDoesNotStopTheRest) {
   } sink;
   split_.Split("!bad\n!good\n", sink);
   EXPECT_EQ(sink.messages.size(), 2u);
+}
+
+// Deferred compression (the server's worker pool) must not change a byte on the wire.
+TEST_P(FramingTest, DeferredCompressionSendsTheSameBytes) {
+  const auto script = [](PacketConnection& c) {
+    c.QueueMessage(1, "before");
+    c.QueueMessage(1, std::string(4000, 'a'));
+    c.QueueMessage(1, std::string(200, 'b'));  // flushes the two before it
+    c.QueueLongMessage(msg::kFile, BuildFile("small", "tiny"));
+    c.QueueLongMessage(msg::kFile, BuildFile("big", RandomPrintable(6000)));
+    c.QueueMessage(0, RandomPrintable(5000, 2));
+    c.QueueMessage(1, "after");
+  };
+  script(sender_);
+  sender_.SendPending();
+
+  FakeStream deferred_wire;
+  PacketConnection deferred(&deferred_wire, server_split_, false);
+  deferred.set_compressor(GetParam());
+  deferred.set_deferred_compression(true);
+  script(deferred);
+  deferred.FlushBatch();
+  EXPECT_EQ(deferred.output_queue_size(), 0u);
+  ASSERT_TRUE(deferred.HasUncompressed());
+  deferred.CompressSealed();
+  EXPECT_FALSE(deferred.HasUncompressed());
+  EXPECT_EQ(deferred.SendPending(), SendStatus::kDone);
+  EXPECT_EQ(deferred_wire.sent, wire_.sent);
+  EXPECT_EQ(Packets(wire_.sent).size(), 5u);
+}
+
+TEST_P(FramingTest, DeferredCompressionFindsOverflowAndRefusalOnSending) {
+  Events events;
+  sender_.set_observer(&events);
+  sender_.set_deferred_compression(true);
+  EXPECT_EQ(sender_.QueueMessage(0, RandomPrintable(70000)), QueueStatus::kQueued);
+  sender_.QueueMessage(1, "next");
+  EXPECT_EQ(sender_.SendPending(), SendStatus::kDone);
+  EXPECT_EQ(events.refused, 1);
+  EXPECT_EQ(Packets(wire_.sent), std::vector<std::string>{"!next\n"});
+
+  // What follows the overflow joins the emptied queue, as it does when compressed at once.
+  FakeStream blocked;
+  blocked.LimitAccepted(0);
+  PacketConnection at_once(&blocked, server_split_, false);
+  at_once.set_compressor(GetParam());
+  wire_.LimitAccepted(0);
+  for (int i = 0; i < 60; ++i) {
+    EXPECT_EQ(sender_.QueueMessage(0, RandomPrintable(5000, i)), QueueStatus::kQueued);
+    at_once.QueueMessage(0, RandomPrintable(5000, i));
+  }
+  EXPECT_EQ(events.overflows, 0);
+  EXPECT_EQ(sender_.SendPending(), SendStatus::kOverflow);
+  EXPECT_EQ(events.overflows, 1);
+  at_once.FlushBatch();
+  EXPECT_EQ(sender_.output_queue_size(), at_once.output_queue_size());
 }
 
 TEST(EndToEndFramingTest, ClientConnectionReceivesLongFileFromServerConnection) {

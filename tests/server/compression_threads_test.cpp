@@ -1,0 +1,174 @@
+// The tick with its batches compressed on several threads against the tick of one thread: the
+// same scripted players must receive the same messages, none later.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "protocol/compression.h"
+#include "protocol/messages.h"
+#include "protocol/properties.h"
+#include "server/core/server_frame.h"
+#include "server/core/worker_pool.h"
+#include "support/fake_stream.h"
+#include "temp_dir.h"
+
+namespace tarvo::server {
+namespace {
+
+namespace msg = protocol::msg;
+using testing::FakeStream;
+using testing::TempDir;
+using testing::WriteFile;
+
+// Lets the test read what a session was sent after the session, and its stream, are gone.
+class SharedStream : public protocol::ByteStream {
+ public:
+  explicit SharedStream(std::shared_ptr<FakeStream> stream) : stream_(std::move(stream)) {}
+  protocol::IoResult Send(const std::uint8_t* data, std::size_t size) override {
+    return stream_->Send(data, size);
+  }
+  protocol::IoResult Receive(std::uint8_t* data, std::size_t capacity) override {
+    return stream_->Receive(data, capacity);
+  }
+
+ private:
+  std::shared_ptr<FakeStream> stream_;
+};
+
+std::string ClientPacket(int id, std::string_view payload) {
+  std::string batch(1, static_cast<char>(id + 32));
+  batch.append(payload);
+  batch.push_back('\n');
+  std::string body;
+  protocol::CompressAppend(batch, body, protocol::Compressor::kZlib);
+  return std::string{static_cast<char>(body.size() >> 8), static_cast<char>(body.size() & 0xFF)} +
+         body;
+}
+
+// Takes the whole packets from `wire` at `pos` on, each batch decoded by zlib's own
+// `uncompress`, and appends their messages to `messages`.
+void DecodeFrom(const std::string& wire, std::size_t& pos, std::vector<std::string>& messages) {
+  static std::string batch(protocol::kMaxBatchSize, '\0');
+  while (pos + 2 <= wire.size()) {
+    const std::size_t length =
+        (static_cast<std::size_t>(static_cast<unsigned char>(wire[pos])) << 8) |
+        static_cast<unsigned char>(wire[pos + 1]);
+    uLongf size = batch.size();
+    if (uncompress(reinterpret_cast<Bytef*>(batch.data()), &size,
+                   reinterpret_cast<const Bytef*>(wire.data() + pos + 2), length) != Z_OK)
+      throw std::runtime_error("a packet zlib cannot decode");
+    const std::string_view text(batch.data(), size);
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1)
+      messages.emplace_back(text.substr(start, end - start));
+    pos += 2 + length;
+  }
+}
+
+struct ReceivedStreams {
+  std::vector<std::vector<std::string>> messages;  // per player, in arrival order
+  std::vector<std::vector<std::size_t>> per_tick;  // per player: messages received by each tick
+};
+
+// 30 players log in, walk every tick, the operator sends long texts (batches over 4096 bytes),
+// one player leaves and another arrives midway; two quiet ticks let the last messages out.
+ReceivedStreams Script(const std::filesystem::path& dir, protocol::Compressor compressor,
+                       int threads) {
+  constexpr int kPlayers = 30;
+  constexpr int kTicks = 24;
+  TServerFrame server(dir, nullptr, nullptr, dir / "cwd");
+  server.SetCompression(compressor, threads);
+  EXPECT_TRUE(server.StartServer("0").ok);
+  std::vector<std::shared_ptr<FakeStream>> streams;
+  const auto join = [&] {
+    streams.push_back(std::make_shared<FakeStream>());
+    server.AcceptSession(std::make_unique<SharedStream>(streams.back()), 0x0100007F);
+    streams.back()->Feed(ClientPacket(
+        msg::kPlayerLogin, protocol::BuildLogin(protocol::kVersionCurrent, "guest", "guest")));
+  };
+  for (int i = 0; i < kPlayers; ++i) join();
+  ReceivedStreams run;
+  run.messages.resize(kPlayers + 1);
+  run.per_tick.resize(kPlayers + 1);
+  std::vector<std::size_t> decoded(kPlayers + 1);
+  for (int tick = 0; tick < kTicks; ++tick) {
+    if (tick == 10) streams[3]->CloseInbound();
+    if (tick == 12) join();
+    if (tick % 5 == 2) server.SendAdminMessageToAll(std::string(3000 + tick, 'a' + tick % 26));
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+      std::string move;
+      protocol::PutEntry(move, protocol::kPropX, 100 * std::cos(tick * 0.3 + i));
+      protocol::PutEntry(move, protocol::kPropZ, 100 * std::sin(tick * 0.3 + i));
+      protocol::PutEntry(move, protocol::kPropViewAngle, (tick * 10 + i) % 360);
+      if (tick > 1 && tick < kTicks - 2) streams[i]->Feed(ClientPacket(msg::kProperties, move));
+    }
+    server.Timer2Timer();
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+      DecodeFrom(streams[i]->sent, decoded[i], run.messages[i]);
+      run.per_tick[i].push_back(run.messages[i].size());
+    }
+  }
+  return run;
+}
+
+class CompressionThreadsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(dir_ / "levels/startlevel.x", "start line\r\nsecond");
+    std::filesystem::create_directories(dir_ / "cwd");
+    AccountList accounts;
+    accounts.AddNewAccount({"guest", "guest", 0, true, false});
+    ASSERT_TRUE(accounts.SaveAccounts(dir_ / "accounts.txt").ok);
+  }
+  TempDir dir_;
+};
+
+TEST_F(CompressionThreadsTest, EveryPlayerGetsTheSameMessagesNoneLater) {
+  const ReceivedStreams one = Script(dir_.path(), protocol::Compressor::kZlib, 1);
+  ASSERT_GT(one.messages[0].size(), 500u);
+  for (const auto compressor : {protocol::Compressor::kZlib, protocol::Compressor::kLibdeflate}) {
+    SCOPED_TRACE(protocol::CompressorName(compressor));
+    const ReceivedStreams many = Script(dir_.path(), compressor, 3);
+    ASSERT_EQ(many.messages.size(), one.messages.size());
+    for (std::size_t i = 0; i < one.messages.size(); ++i) {
+      SCOPED_TRACE("player " + std::to_string(i));
+      const auto& a = one.messages[i];
+      const auto& b = many.messages[i];
+      const auto [at, _] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+      const auto n = static_cast<std::size_t>(at - a.begin());
+      EXPECT_EQ(a.size(), b.size());
+      EXPECT_EQ(n, a.size()) << "first difference: \"" << a[n] << "\" against \""
+                             << (n < b.size() ? b[n] : "") << "\"";
+      for (std::size_t t = 0; t < one.per_tick[i].size(); ++t)
+        EXPECT_GE(many.per_tick[i][t], one.per_tick[i][t]) << "tick " << t;
+    }
+  }
+}
+
+TEST(WorkerPoolTest, RunsEveryItemOnceAndPassesOnAFailure) {
+  WorkerPool pool(3);
+  EXPECT_EQ(pool.threads(), 3);
+  for (std::size_t count : {0u, 1u, 2u, 7u, 500u}) {
+    std::vector<std::atomic<int>> calls(count);
+    pool.ForEach(count, [&](std::size_t i) { ++calls[i]; });
+    for (const auto& c : calls) EXPECT_EQ(c.load(), 1);
+  }
+  EXPECT_THROW(pool.ForEach(64,
+                            [](std::size_t i) {
+                              if (i == 40) throw std::runtime_error("item failed");
+                            }),
+               std::runtime_error);
+  std::atomic<int> after = 0;
+  pool.ForEach(10, [&](std::size_t) { ++after; });
+  EXPECT_EQ(after.load(), 10);
+}
+
+}  // namespace
+}  // namespace tarvo::server
