@@ -13,7 +13,7 @@ class Result {
   Result(T value) : value_(std::move(value)) {}  // NOLINT(google-explicit-constructor)
 
   /// A failure carrying `error`.
-  static Result Failure(std::string error) {
+  static Result Failure(std::string error) {  // NOLINT(performance-unnecessary-value-param)
     Result result;
     result.error_ = std::move(error);
     return result;

@@ -10,6 +10,7 @@ namespace tarvo::client {
 /// nickname and look, with the values a first run starts from.
 struct ClientSettings {
   /// The version tag sent at login.
+  // NOLINTNEXTLINE(readability-identifier-naming): the protocol's established name
   static constexpr std::string_view ProtocolVersion = "VX3DV002";
 
   /// Server host: dotted IPv4 text or a host name.

@@ -132,7 +132,7 @@ DesCipher::DesCipher(const std::uint8_t key[8]) {
   const std::uint64_t halves = Permute(key_bits, 64, kPermutedChoice1, 56);
   const auto c = static_cast<std::uint32_t>(halves >> 28) & 0x0FFFFFFF;
   const auto d = static_cast<std::uint32_t>(halves) & 0x0FFFFFFF;
-  for (int round = 0; round < 16; ++round) {
+  for (std::size_t round = 0; round < 16; ++round) {
     const std::uint64_t rotated =
         (static_cast<std::uint64_t>(Rotate28(c, kTotalRotation[round])) << 28) |
         Rotate28(d, kTotalRotation[round]);
@@ -147,7 +147,7 @@ DesCipher::DesCipher(const std::uint8_t key[8]) {
     encrypt_keys_[2 * round] = even_groups;
     encrypt_keys_[2 * round + 1] = odd_groups;
   }
-  for (int round = 0; round < 16; ++round) {
+  for (std::size_t round = 0; round < 16; ++round) {
     decrypt_keys_[2 * round] = encrypt_keys_[2 * (15 - round)];
     decrypt_keys_[2 * round + 1] = encrypt_keys_[2 * (15 - round) + 1];
   }
@@ -172,7 +172,7 @@ void DesCipher::Crypt(const Schedule& schedule, const std::uint8_t* source,
   block = Permute(block, 64, kInitialPermutation, 64);
   work_[0] = static_cast<std::uint32_t>(block >> 32);
   work_[1] = static_cast<std::uint32_t>(block);
-  for (int round = 0; round < 16; ++round) {
+  for (std::size_t round = 0; round < 16; ++round) {
     const std::uint32_t next =
         work_[0] ^ Feistel(work_[1], schedule[2 * round], schedule[2 * round + 1]);
     work_[0] = work_[1];

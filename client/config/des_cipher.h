@@ -9,6 +9,7 @@
 namespace tarvo::client {
 
 /// The fixed key the client enciphers the stored account password with.
+// NOLINTNEXTLINE(readability-identifier-naming): its established name
 inline constexpr std::string_view PasswordKey = "q7#Lm2&x";
 
 /// The Data Encryption Standard on 8-byte blocks (electronic codebook), except that key bytes are

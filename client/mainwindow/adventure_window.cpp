@@ -371,11 +371,12 @@ void TAdventure::TakeScreenshot() {
 }
 
 void TAdventure::ShowMessage(std::string_view text, std::string_view caption) {
-  QMessageBox box(
-      QMessageBox::NoIcon,
-      caption.empty() ? QString(kCaption) : QString::fromLatin1(caption.data(), caption.size()),
-      QString::fromLatin1(text.data(), static_cast<int>(text.size())), QMessageBox::Ok,
-      isVisible() ? this : nullptr);
+  QMessageBox box(QMessageBox::NoIcon,
+                  caption.empty()
+                      ? QString(kCaption)
+                      : QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())),
+                  QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
+                  QMessageBox::Ok, isVisible() ? this : nullptr);
   box.exec();  // the frame timer keeps firing meanwhile
 }
 

@@ -10,6 +10,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTimer>
+#include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -40,14 +42,14 @@ bool OpenGlAvailable() {
 // The configuration lives beside the program, as on a first install in a user's own folder;
 // where that is read-only, in the user's configuration folder.
 fs::path DefaultConfigDirectory() {
-  const fs::path program = ProgramDirectory();
+  fs::path program = ProgramDirectory();
   if (::access(program.c_str(), W_OK) == 0) return program;
   return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int RunProgram(int argc, char** argv) {
   std::string connect_to, account, password, nickname, config_dir, screenshot;
   double quit_after = 0;
   bool wait_for_start = false;
@@ -126,4 +128,16 @@ int main(int argc, char** argv) {
   }
   const int code = app.exec();
   return exit_code.value_or(code);
+}
+
+int main(int argc, char** argv) {
+  // A failure nobody handled still ends with a line saying what it was.
+  try {
+    return RunProgram(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s: %s\n", "tarvo3d", error.what());
+  } catch (...) {
+    std::fprintf(stderr, "%s: unexpected failure\n", "tarvo3d");
+  }
+  return 1;
 }

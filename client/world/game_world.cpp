@@ -437,7 +437,7 @@ bool GameWorld::SetBodyTexture(TPlayer& player, const std::string& file) {
   if (base.empty() || base == "." || base == "..") return false;
   std::shared_ptr<engine::Texture> texture = scene_.LoadTexture(base);
   if (texture == nullptr) return false;
-  objects->parts[kPartBody].mesh->SetTexture(std::move(texture));
+  objects->parts[kPartBody].mesh->SetTexture(texture);
   return true;
 }
 

@@ -52,7 +52,7 @@ SurfaceNameLabel::SurfaceNameLabel(const std::string& text, int width, int heigh
   texture_ = surface_->CreateTexture();
   texture_->SetDecalScale(true);
   texture_->SetDecalOrigin(c / 2, static_cast<int>(height / 0.4) + h);
-  texture_->SetDecalSize(c * kUnitsPerPixel, kSurfaceHeight * kUnitsPerPixel);
+  texture_->SetDecalSize(static_cast<float>(c) * kUnitsPerPixel, kSurfaceHeight * kUnitsPerPixel);
   texture_->SetDecalTransparency(true);
 }
 

@@ -191,12 +191,15 @@ bool GlRenderer::Initialize() {
   gl_->glGenBuffers(1, &decal_vbo_);
   gl_->glBindVertexArray(decal_vao_);
   gl_->glBindBuffer(GL_ARRAY_BUFFER, decal_vbo_);
-  gl_->glBufferData(GL_ARRAY_BUFFER, 6 * 6 * sizeof(float), nullptr, GL_DYNAMIC_DRAW);
+  gl_->glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(36 * sizeof(float)), nullptr,
+                    GL_DYNAMIC_DRAW);
   gl_->glEnableVertexAttribArray(0);
   gl_->glVertexAttribPointer(0, 4, GL_FLOAT, GL_FALSE, 6 * sizeof(float), nullptr);
   gl_->glEnableVertexAttribArray(1);
-  gl_->glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 6 * sizeof(float),
-                             reinterpret_cast<void*>(4 * sizeof(float)));
+  gl_->glVertexAttribPointer(
+      1, 2, GL_FLOAT, GL_FALSE, 6 * sizeof(float),
+      // NOLINTNEXTLINE(performance-no-int-to-ptr): GL takes buffer offsets so
+      reinterpret_cast<void*>(4 * sizeof(float)));
   gl_->glBindVertexArray(0);
   return true;
 }
@@ -269,6 +272,7 @@ GlRenderer::GpuMesh* GlRenderer::Upload(uint64_t id, uint32_t version, const Mes
   for (int attribute = 0; attribute < 4; ++attribute) {
     gl_->glEnableVertexAttribArray(attribute);
     gl_->glVertexAttribPointer(attribute, sizes[attribute], GL_FLOAT, GL_FALSE, stride,
+                               // NOLINTNEXTLINE(performance-no-int-to-ptr): a buffer offset
                                reinterpret_cast<void*>(offset * sizeof(float)));
     offset += sizes[attribute];
   }
@@ -416,7 +420,7 @@ void GlRenderer::DrawDecal(const Texture& texture, const glm::mat4& world, Frame
   for (int i = 0; i < 6; ++i) {
     const glm::vec4& c = corners[order[i]];
     const glm::vec2& t = uv[order[i]];
-    float* v = vertices + i * 6;
+    float* v = vertices + static_cast<std::ptrdiff_t>(i) * 6;
     v[0] = c.x, v[1] = c.y, v[2] = c.z, v[3] = c.w, v[4] = t.x, v[5] = t.y;
   }
   BindTexture(texture, true);

@@ -8,7 +8,8 @@ namespace tarvo::engine::io {
 namespace {
 
 QColor ToColor(uint32_t rgb) {
-  return QColor::fromRgb((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+  return QColor::fromRgb(static_cast<int>((rgb >> 16) & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
+                         static_cast<int>(rgb & 0xFF));
 }
 
 }  // namespace

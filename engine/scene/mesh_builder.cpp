@@ -102,7 +102,7 @@ void MeshBuilder::SetColor(Color color) {
   ++version_;
 }
 
-void MeshBuilder::SetTexture(std::shared_ptr<Texture> texture) {
+void MeshBuilder::SetTexture(const std::shared_ptr<Texture>& texture) {
   for (Face& face : data_.faces) face.texture = texture;
   ++version_;
 }

@@ -98,7 +98,7 @@ class MeshBuilder : public Visual {
   /// Gives every face the colour 0xRRGGBB.
   void SetColorRgb(uint32_t rgb) { SetColor(Color::FromRgb(rgb)); }
   /// Gives every face the texture (none removes it).
-  void SetTexture(std::shared_ptr<Texture> texture);
+  void SetTexture(const std::shared_ptr<Texture>& texture);
   /// The first face's texture, or none.
   std::shared_ptr<Texture> GetTexture() const;
   /// Switches perspective-correct texturing.

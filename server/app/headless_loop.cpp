@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <thread>
@@ -57,7 +58,7 @@ class TickStats {
     std::sort(wall_.begin(), wall_.end());
     std::sort(cpu_.begin(), cpu_.end());
     const auto at = [](const std::vector<std::int64_t>& v, double q) {
-      const auto i = static_cast<std::size_t>(q * static_cast<double>(v.size() - 1) + 0.5);
+      const auto i = static_cast<std::size_t>(std::lround(q * static_cast<double>(v.size() - 1)));
       return v[std::min(i, v.size() - 1)];
     };
     spdlog::info(

@@ -11,10 +11,12 @@
 #include <algorithm>
 #include <chrono>
 #include <clocale>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -130,7 +132,7 @@ int RunWindowed(int argc, char** argv, const fs::path& directory,
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int RunProgram(int argc, char** argv) {
   // Numbers are read and written with "." whatever the environment says.
   std::setlocale(LC_NUMERIC, "C");
 
@@ -218,9 +220,7 @@ int main(int argc, char** argv) {
   double failure_window = 60;
   double cooldown = 10;
   double cooldown_max = 600;
-  const auto seconds = [](double s) {
-    return std::chrono::milliseconds(static_cast<std::int64_t>(s * 1000 + 0.5));
-  };
+  const auto seconds = [](double s) { return std::chrono::milliseconds(std::llround(s * 1000)); };
   app.add_option("--login-timeout", login_timeout,
                  "Seconds a new connection has to log in before it is closed (default 15)")
       ->check(CLI::PositiveNumber);
@@ -312,4 +312,16 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   return RunWindowed(argc, argv, directory, port, compression, limits, log_limits);
+}
+
+int main(int argc, char** argv) {
+  // A failure nobody handled still ends with a line saying what it was.
+  try {
+    return RunProgram(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s: %s\n", "kserver", error.what());
+  } catch (...) {
+    std::fprintf(stderr, "%s: unexpected failure\n", "kserver");
+  }
+  return 1;
 }

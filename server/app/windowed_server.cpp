@@ -18,7 +18,8 @@ void ShowWindow(QWidget& window) {
 
 }  // namespace
 
-WindowedServer::WindowedServer(WindowedOptions options, std::vector<ServerObserver*> observers)
+WindowedServer::WindowedServer(WindowedOptions options,
+                               const std::vector<ServerObserver*>& observers)
     : server_(options.directory, &observers_, nullptr, options.current_directory),
       end_program_([](int status) { QCoreApplication::exit(status); }) {
   server_.set_limits(options.limits);

@@ -33,7 +33,8 @@ struct WindowedOptions {
 class WindowedServer {
  public:
   /// `observers` (the log, for instance) hear the core's notices besides the windows.
-  explicit WindowedServer(WindowedOptions options, std::vector<ServerObserver*> observers = {});
+  explicit WindowedServer(WindowedOptions options,
+                          const std::vector<ServerObserver*>& observers = {});
   ~WindowedServer();
   WindowedServer(const WindowedServer&) = delete;
   WindowedServer& operator=(const WindowedServer&) = delete;

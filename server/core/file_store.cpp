@@ -25,7 +25,7 @@ bool IsRegularFile(const fs::path& path) {
 // none. Matching compares names byte for byte after lowering ASCII letters, so "*" and "?" are
 // only ever themselves.
 fs::path FindFileIn(const fs::path& directory, const std::string& lower_name) {
-  const fs::path exact = directory / lower_name;
+  fs::path exact = directory / lower_name;
   if (IsRegularFile(exact)) return exact;
   std::error_code ec;
   for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {

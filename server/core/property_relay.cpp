@@ -115,7 +115,7 @@ std::string TServerPlayer::CheckNickname(std::string_view received) {
   if (account_ != nullptr && server_.files().IsGuildMember(guild, name, account_name_))
     nickname += " (" + std::string(guild) + ")";
   values_.SetText(protocol::kPropNickname, protocol::CutPlayerText(nickname));
-  const std::string entry = EncodeEntry(protocol::kPropNickname);
+  std::string entry = EncodeEntry(protocol::kPropNickname);
   if (values_.Text(protocol::kPropNickname) != received) QueueMessage(msg::kOwnProperties, entry);
   if (id() > 0) {
     const std::string relay = WithId(id(), entry);

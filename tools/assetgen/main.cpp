@@ -2,6 +2,8 @@
 // and on request a preview picture of them drawn the way the client draws them.
 #include <CLI/CLI.hpp>
 #include <QGuiApplication>
+#include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 
@@ -53,7 +55,7 @@ bool WritePreview(const tarvo::assetgen::PreviewOptions& options,
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int RunProgram(int argc, char** argv) {
   CLI::App cli("Writes the default avatar meshes, level and pictures of the client");
   cli.footer(
       "With --preview the assets are written as usual, then the level with one avatar, its "
@@ -113,4 +115,16 @@ int main(int argc, char** argv) {
     if (!WritePreview(preview, preview_file)) return 2;
   }
   return 0;
+}
+
+int main(int argc, char** argv) {
+  // A failure nobody handled still ends with a line saying what it was.
+  try {
+    return RunProgram(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s: %s\n", "assetgen", error.what());
+  } catch (...) {
+    std::fprintf(stderr, "%s: unexpected failure\n", "assetgen");
+  }
+  return 1;
 }

@@ -17,7 +17,7 @@ class Shaper {
   // A polygon whose corners run around its outline in either direction; `outward` picks the
   // front. Textured polygons get coordinates spanning the picture as seen from the front.
   void Polygon(std::vector<glm::vec3> corners, glm::vec3 outward, Color color,
-               std::shared_ptr<engine::Texture> texture = nullptr) {
+               const std::shared_ptr<engine::Texture>& texture = nullptr) {
     if (glm::dot(engine::FaceNormal(corners), outward) < 0)
       std::reverse(corners.begin(), corners.end());
     const glm::vec3 forward = -glm::normalize(outward);
@@ -41,13 +41,13 @@ class Shaper {
       }
       indices.push_back(mesh_.AddVertex(c, uv));
     }
-    mesh_.AddFace(std::move(indices), color, std::move(texture));
+    mesh_.AddFace(std::move(indices), color, texture);
   }
 
   // An axis-aligned box with its faces looking outwards; `bottom` false leaves the underside
   // open (nobody sees it and it costs collision time).
   void Box(glm::vec3 lo, glm::vec3 hi, Color color, bool bottom = true,
-           std::shared_ptr<engine::Texture> texture = nullptr) {
+           const std::shared_ptr<engine::Texture>& texture = nullptr) {
     const float x0 = lo.x, y0 = lo.y, z0 = lo.z, x1 = hi.x, y1 = hi.y, z1 = hi.z;
     Polygon({{x0, y1, z0}, {x0, y1, z1}, {x1, y1, z1}, {x1, y1, z0}}, {0, 1, 0}, color);
     Polygon({{x0, y0, z0}, {x0, y1, z0}, {x1, y1, z0}, {x1, y0, z0}}, {0, 0, -1}, color, texture);
@@ -101,10 +101,10 @@ MeshData MakeHead() {
 }
 
 // The body's frame stands at (0, 4, 4), low at the hips' pivot: the torso spans y 9 to 30.
-MeshData MakeBody(std::shared_ptr<engine::Texture> body_texture) {
+MeshData MakeBody(const std::shared_ptr<engine::Texture>& body_texture) {
   MeshData mesh;
   Shaper s(mesh);
-  s.Box({-5, 5, -6.5f}, {5, 26, -1.5f}, Color{1, 1, 1}, true, std::move(body_texture));
+  s.Box({-5, 5, -6.5f}, {5, 26, -1.5f}, Color{1, 1, 1}, true, body_texture);
   return mesh;
 }
 

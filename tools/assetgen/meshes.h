@@ -10,7 +10,7 @@ namespace tarvo::assetgen {
 /// standing keys pose a figure about 40 units tall facing -z. `body_texture` is named by the
 /// body's material.
 engine::MeshData MakeHead();
-engine::MeshData MakeBody(std::shared_ptr<engine::Texture> body_texture);
+engine::MeshData MakeBody(const std::shared_ptr<engine::Texture>& body_texture);
 engine::MeshData MakeArm(bool right);
 engine::MeshData MakeHand(bool right);
 engine::MeshData MakeFoot(bool right);

@@ -10,7 +10,7 @@
 #include "tools/kserverctl/format.h"
 #include "tools/kserverctl/remote_session.h"
 
-namespace CLI {
+namespace CLI {  // NOLINT(readability-identifier-naming): the library's own name
 class App;
 }
 

@@ -122,7 +122,7 @@ std::string PropertyValueText(const PropertyField& field) {
 
 std::optional<PropertyField> ParsePropertyValue(int index, std::string_view text,
                                                 std::string* error) {
-  const auto fail = [&](std::string why) -> std::optional<PropertyField> {
+  const auto fail = [&](const std::string& why) -> std::optional<PropertyField> {
     if (error) *error = std::string(PropertyKey(index)) + ": " + why;
     return std::nullopt;
   };

@@ -279,8 +279,10 @@ std::string FormatNotice(const Notice& notice, const RemoteDirectory& directory,
       case m::kAccountEntry:
         json.Key("name").WireString(notice.name);
         [[fallthrough]];
-      case m::kAccountStatus:
-        json.Key("rights").Number(notice.status / 4);
+      case m::kAccountStatus: {
+        const int rights = notice.status / 4;
+        json.Key("rights").Number(rights);
+      }
         json.Key("rights_caption").String(RightsText(notice.status / 4));
         json.Key("state").String(AccountStateText(notice.status % 4));
         break;

@@ -2,6 +2,8 @@
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <csignal>
+#include <cstdio>
+#include <exception>
 #include <iostream>
 
 #include "tools/kserverctl/commands.h"
@@ -14,7 +16,7 @@ void OnSignal(int) { g_stop = true; }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int RunProgram(int argc, char** argv) {
   using namespace tarvo::kserverctl;
   Options options;
   CLI::App app{"kserverctl"};
@@ -30,4 +32,16 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGPIPE, SIG_IGN);
   return Run(options, std::cout, std::cerr, &g_stop);
+}
+
+int main(int argc, char** argv) {
+  // A failure nobody handled still ends with a line saying what it was.
+  try {
+    return RunProgram(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s: %s\n", "kserverctl", error.what());
+  } catch (...) {
+    std::fprintf(stderr, "%s: unexpected failure\n", "kserverctl");
+  }
+  return 1;
 }

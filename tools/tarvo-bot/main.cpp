@@ -3,7 +3,9 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -37,7 +39,7 @@ std::vector<std::string> DefaultAssetFolders() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int RunProgram(int argc, char** argv) {
   using namespace tarvo::bot;
   using Clock = std::chrono::steady_clock;
 
@@ -133,4 +135,16 @@ int main(int argc, char** argv) {
   std::error_code ec;
   std::filesystem::remove_all(options.level_directory, ec);
   return totals.logged_in == totals.bots ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+  // A failure nobody handled still ends with a line saying what it was.
+  try {
+    return RunProgram(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s: %s\n", "tarvo-bot", error.what());
+  } catch (...) {
+    std::fprintf(stderr, "%s: unexpected failure\n", "tarvo-bot");
+  }
+  return 1;
 }

@@ -146,6 +146,7 @@ void TConnectFrame::Start() {
   world_.LocalPlayer().Nickname = SettingText(nickname_edit_->text());
   settings_.ServerAddress = SettingText(server_box_->currentText());
   std::vector<std::string> history;
+  history.reserve(static_cast<std::size_t>(server_box_->count()));
   for (int i = 0; i < server_box_->count(); ++i) {
     history.push_back(SettingText(server_box_->itemText(i)));
   }
