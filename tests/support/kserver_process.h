@@ -4,6 +4,7 @@
 // programs. Header-only so any test program can use it without a library.
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -185,6 +186,9 @@ class KServerProcess {
     pid_ = ::fork();
     if (pid_ < 0) return false;
     if (pid_ == 0) {
+      // A test that dies (a sanitizer abort) takes its server with it: an orphan would keep
+      // the test runner's output pipe open and hang it.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
       ::dup2(fds[1], STDERR_FILENO);
       if (merge_stdout) ::dup2(fds[1], STDOUT_FILENO);
       ::close(fds[0]);
