@@ -5,7 +5,12 @@
 // Each configuration runs TARVO_LOAD_SECONDS (default 20) and then on, 5 s at a time up to
 // 60 s, until its median tick moves by less than 2% in the last 5 s. TARVO_KSERVER names another
 // kserver program to measure (another build, to compare).
+// For the limits against hostile clients: TARVO_LOAD_ARGS adds server options (space-separated),
+// TARVO_LOAD_FLOOD=N makes the first player send N movements a tick instead of one, and
+// TARVO_LOAD_IDLE=N opens N more connections that never send a byte. TARVO_LOAD_LEVELS=1 also
+// prints what each libdeflate and zlib level costs on the sampled batches.
 #include <benchmark/benchmark.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -17,6 +22,7 @@
 #include <ctime>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,6 +92,57 @@ double ZlibMicros(const std::vector<std::string>& batches) {
   double best = ZlibMicrosOnce(batches);
   for (int run = 1; run < 3; ++run) best = std::min(best, ZlibMicrosOnce(batches));
   return best;
+}
+
+// CPU time per tick and mean packet size of every libdeflate and zlib level on `batches`.
+void PrintLevelTable(const std::vector<std::string>& batches) {
+  if (batches.empty()) return;
+  std::vector<unsigned char> out(100000);
+  const auto report = [&](const char* name, int level, double micros, std::size_t bytes) {
+    std::printf("%-10s %2d: %6.2f ms a tick, %7.1f bytes a packet\n", name, level,
+                micros / kSampleTicks / 1000,
+                static_cast<double>(bytes) / static_cast<double>(batches.size()));
+  };
+  for (int level = 1; level <= 12; ++level) {
+    libdeflate_compressor* c = libdeflate_alloc_compressor(level);
+    std::size_t bytes = 0;
+    const double start = ThreadCpuMicros();
+    for (const std::string& b : batches)
+      bytes += libdeflate_zlib_compress(c, b.data(), b.size(), out.data(), out.size());
+    report("libdeflate", level, ThreadCpuMicros() - start, bytes);
+    libdeflate_free_compressor(c);
+  }
+  for (int level = 1; level <= 9; ++level) {
+    std::size_t bytes = 0;
+    const double start = ThreadCpuMicros();
+    for (const std::string& b : batches) {
+      uLongf n = out.size();
+      compress2(out.data(), &n, reinterpret_cast<const Bytef*>(b.data()), b.size(), level);
+      bytes += n;
+    }
+    report("zlib", level, ThreadCpuMicros() - start, bytes);
+  }
+}
+
+// One packet of `count` movements, framed by hand as a hostile client would.
+std::string FloodPacket(int count, int tick) {
+  std::string batch;
+  for (int i = 0; i < count; ++i) {
+    batch.push_back(static_cast<char>(msg::kProperties + 32));
+    tarvo::protocol::PutEntry(batch, tarvo::protocol::kPropX, (tick * count + i) % 8000 / 2.0);
+    batch.push_back('\n');
+  }
+  std::string body;
+  tarvo::protocol::CompressAppend(batch, body);
+  std::string packet;
+  packet.push_back(static_cast<char>(body.size() >> 8));
+  packet.push_back(static_cast<char>(body.size() & 0xFF));
+  return packet + body;
+}
+
+int EnvInt(const char* name) {
+  const char* text = std::getenv(name);
+  return text ? std::max(0, std::atoi(text)) : 0;
 }
 
 // Reads what a client's socket holds and cuts it into packets without decompressing them (the
@@ -185,6 +242,12 @@ void BM_ServerLoad(benchmark::State& state) {
       options.extra_args.insert(options.extra_args.end(), {"--threads", std::to_string(threads)});
     if (zlib) options.extra_args.insert(options.extra_args.end(), {"--compressor", "zlib"});
     if (const char* program = std::getenv("TARVO_KSERVER")) options.program = program;
+    if (const char* extra = std::getenv("TARVO_LOAD_ARGS")) {
+      std::istringstream words(extra);
+      for (std::string word; words >> word;) options.extra_args.push_back(word);
+    }
+    const int flood = EnvInt("TARVO_LOAD_FLOOD");
+    std::string flood_unsent;
     if (!server.Start(options)) {
       state.SkipWithError("kserver did not start");
       return;
@@ -219,6 +282,14 @@ void BM_ServerLoad(benchmark::State& state) {
       std::this_thread::sleep_for(kTick);
     }
 
+    // Connections that never send: they wait for the login deadline, or hold a slot until then.
+    std::vector<tarvo::net::TcpStream> idle;
+    for (int i = EnvInt("TARVO_LOAD_IDLE"); i > 0; --i) {
+      auto stream = tarvo::net::ConnectTcp(tarvo::net::kLoopbackAddress, server.port(),
+                                           std::chrono::milliseconds(3000));
+      if (stream) idle.push_back(std::move(*stream));
+    }
+
     std::vector<std::string> batches;
     std::vector<PacketDrain> drains(clients.size());
     const std::size_t log_from = server.Log().size();
@@ -229,6 +300,13 @@ void BM_ServerLoad(benchmark::State& state) {
     for (;; ++tick) {
       const bool recording = tick >= sample_from && tick < sample_from + kSampleTicks;
       for (int i = 0; i < players; ++i) {
+        if (i == 0 && flood > 0) {
+          if (flood_unsent.size() < 65536) flood_unsent += FloodPacket(flood, tick);
+          const auto r = clients[0]->stream().Send(
+              reinterpret_cast<const std::uint8_t*>(flood_unsent.data()), flood_unsent.size());
+          if (r.status == tarvo::protocol::IoStatus::kOk) flood_unsent.erase(0, r.bytes);
+          continue;
+        }
         clients[static_cast<std::size_t>(i)]->Queue(msg::kProperties, Movement(i, tick));
         clients[static_cast<std::size_t>(i)]->Flush();
       }
@@ -250,6 +328,7 @@ void BM_ServerLoad(benchmark::State& state) {
 
     const double wall_median = Percentile(times.wall_us, 0.5);
     const double zlib_per_tick = ZlibMicros(batches) / kSampleTicks;
+    if (EnvInt("TARVO_LOAD_LEVELS") > 0) PrintLevelTable(batches);
     std::size_t batch_bytes = 0;
     for (const auto& b : batches) batch_bytes += b.size();
 
@@ -270,6 +349,7 @@ void BM_ServerLoad(benchmark::State& state) {
                         : static_cast<double>(batch_bytes) / static_cast<double>(batches.size());
     state.counters["rss_mb"] = static_cast<double>(rss_kb) / 1024;
     state.counters["load1"] = LoadAverage1();
+    state.counters["idle"] = static_cast<double>(idle.size());
   }
 }
 

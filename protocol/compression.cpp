@@ -44,7 +44,7 @@ class Deflater {
 };
 
 // Level 9 is libdeflate's match for zlib's 9; 10 to 12 parse optimally at several times the cost.
-constexpr int kLibdeflateLevel = 9;
+constexpr int kLibdeflateLevel = 6;
 
 class LibdeflateCompressor {
  public:
@@ -73,6 +73,24 @@ class LibdeflateCompressor {
   libdeflate_compressor* compressor_;
 };
 
+// One inflate stream per thread, reset for each packet: a fresh stream allocates its state and
+// window every time, and the server inflates one packet per player a tick.
+class Inflater {
+ public:
+  Inflater() : ready_(inflateInit(&stream_) == Z_OK) {}
+  ~Inflater() {
+    if (ready_) inflateEnd(&stream_);
+  }
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+
+  z_stream* Reset() { return ready_ && inflateReset(&stream_) == Z_OK ? &stream_ : nullptr; }
+
+ private:
+  z_stream stream_{};
+  bool ready_;
+};
+
 }  // namespace
 
 std::optional<Compressor> ParseCompressor(std::string_view name) {
@@ -96,8 +114,10 @@ std::size_t CompressAppend(std::string_view data, std::string& out, Compressor c
 
 InflateResult InflateBounded(std::string_view data, std::size_t max_size, std::string& out) {
   out.clear();
-  z_stream stream{};
-  if (inflateInit(&stream) != Z_OK) return InflateResult::kCorrupt;
+  thread_local Inflater inflater;
+  z_stream* const reset = inflater.Reset();
+  if (reset == nullptr) return InflateResult::kCorrupt;
+  z_stream& stream = *reset;
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
   stream.avail_in = static_cast<uInt>(data.size());
   // Grow in steps so a small packet costs little and a bomb stops at the bound.
@@ -130,7 +150,6 @@ InflateResult InflateBounded(std::string_view data, std::size_t max_size, std::s
     }
     capacity = std::min(max_size, capacity * 2);
   }
-  inflateEnd(&stream);
   if (result != InflateResult::kOk) out.clear();
   return result;
 }

@@ -156,8 +156,9 @@ static int RunProgram(int argc, char** argv) {
       "  --compressor zlib|libdeflate, --threads N (either way of running the server)\n"
       "      Packets are zlib streams either way; zlib writes the bytes older servers wrote,\n"
       "      libdeflate (the default) the same format in less time. Each tick's batches are\n"
-      "      compressed on N threads (default: one per core); 1 compresses each session's\n"
-      "      batch at its turn in the tick.\n\n"
+      "      compressed on N threads (default: one per core) beside the game's own, which\n"
+      "      sends each session's packets as soon as they are ready; 1 compresses each\n"
+      "      session's batch on the game's thread at its turn in the tick.\n\n"
       "The server directory holds accounts.txt, serverconfig.txt (the line serverport=N),\n"
       "levels/ (level files and .gif pictures) and guilds/.\n"
       "Only one kserver at a time uses a server directory (it locks kserver.lock there); for a\n"
@@ -208,8 +209,8 @@ static int RunProgram(int argc, char** argv) {
                  "of older servers); both write zlib streams")
       ->check(CLI::IsMember({"zlib", "libdeflate"}));
   app.add_option("--threads", compression.threads,
-                 "Threads compressing each tick's batches (default: the number of cores); 1 "
-                 "compresses each session's batch at its turn")
+                 "Threads compressing each tick's batches beside the game's own (default: the "
+                 "number of cores); 1 compresses each session's batch at its turn")
       ->check(CLI::Range(1, 64));
   app.add_flag("--verbose", verbose, "Also log accepted connections and session counts");
 

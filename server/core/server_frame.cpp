@@ -109,7 +109,11 @@ StartResult TServerFrame::StartServer(std::string_view port_text) {
 
 void TServerFrame::SetCompression(protocol::Compressor compressor, int threads) {
   compressor_ = compressor;
-  pool_ = threads > 1 ? std::make_unique<WorkerPool>(threads) : nullptr;
+  // N threads compress beside the tick's own, which meanwhile sends each session as soon as its
+  // batches are ready and compresses too when it has nothing to send: on two cores, two
+  // compressing threads keep both busy while the tick's thread waits in its sends.
+  compression_threads_ = std::max(threads, 1);
+  pool_ = threads > 1 ? std::make_unique<WorkerPool>(threads + 1) : nullptr;
   for (auto* list : {&player_sessions_, &remote_sessions_}) {
     for (const auto& p : *list) {
       p->connection().set_compressor(compressor_);
@@ -184,21 +188,20 @@ bool TServerFrame::CheckDeadlines(TServerPlayer& session, TServerPlayer::Clock::
 }
 
 void TServerFrame::CompressAndSendAll() {
-  compress_work_.clear();
+  send_order_.clear();
   for (auto* list : {&player_sessions_, &remote_sessions_}) {
     for (const auto& p : *list) {
       if (!p->is_connected()) continue;
-      protocol::PacketConnection& connection = p->connection();
-      (void)connection.FlushBatch();  // only seals: the queue limit is checked on sending
-      if (connection.HasUncompressed()) compress_work_.push_back(&connection);
+      (void)p->connection().FlushBatch();  // only seals: the queue limit is checked on sending
+      send_order_.push_back(p.get());
     }
   }
-  pool_->ForEach(compress_work_.size(),
-                 [this](std::size_t i) { compress_work_[i]->CompressSealed(); });
-  // A failed send only marks the session: it ends at its turn in the next tick, as it would
-  // have with one thread.
-  for (const auto& p : player_sessions_) p->SendPending();
-  for (const auto& p : remote_sessions_) p->SendPending();
+  // Each session is sent as soon as its batches are compressed, while the pool compresses the
+  // next ones. A failed send only marks the session: it ends at its turn in the next tick, as it
+  // would have with one thread.
+  pool_->ForEach(
+      send_order_.size(), [this](std::size_t i) { send_order_[i]->connection().CompressSealed(); },
+      [this](std::size_t i) { send_order_[i]->SendPending(); });
 }
 
 void TServerFrame::Timer1Timer() {

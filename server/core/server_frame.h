@@ -66,11 +66,12 @@ class TServerFrame final : public AccountObserver {
   /// Chooses the deflate of every packet and the threads that compress the batches. With one
   /// thread each session's batch is compressed and sent at its turn in the tick; with more, the
   /// turns only receive and handle, and the batches of all sessions are then compressed side by
-  /// side and sent in list order, so that no message leaves later than with one thread.
+  /// side and sent in list order, each as soon as it is ready, so that no message leaves later
+  /// than with one thread.
   void SetCompression(protocol::Compressor compressor, int threads);
   protocol::Compressor compressor() const { return compressor_; }
-  /// Threads compressing the batches, the tick's own included.
-  int compression_threads() const { return pool_ ? pool_->threads() : 1; }
+  /// The `threads` last chosen: with more than one, that many compress beside the tick's own.
+  int compression_threads() const { return compression_threads_; }
 
   /// The 50 ms tick: accepts connections, then services every session in list order.
   void Timer2Timer();
@@ -185,8 +186,9 @@ class TServerFrame final : public AccountObserver {
   std::int64_t last_tick_cpu_us_ = 0;
   std::int64_t last_tick_wall_us_ = 0;
   protocol::Compressor compressor_ = protocol::kDefaultCompressor;
-  std::unique_ptr<WorkerPool> pool_;                        // none with one thread
-  std::vector<protocol::PacketConnection*> compress_work_;  // scratch, reused
+  std::unique_ptr<WorkerPool> pool_;  // none with one thread
+  int compression_threads_ = 1;
+  std::vector<TServerPlayer*> send_order_;  // scratch, reused
   bool closed_ = false;
   bool moving_to_remote_ = false;  // RemoveSession for a remote-control login
 };

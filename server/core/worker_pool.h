@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -26,12 +27,17 @@ class WorkerPool {
   /// The threads a job runs on, the caller's included.
   int threads() const { return static_cast<int>(workers_.size()) + 1; }
   /// Calls `job(i)` once for every i below `count`, spread over the threads, and returns when
-  /// all calls have returned. The first exception a call throws is thrown again here.
-  void ForEach(std::size_t count, const std::function<void(std::size_t)>& job);
+  /// all calls have returned. With `then`, the caller also calls `then(i)` for every i in order,
+  /// each as soon as `job(i)` has returned, and takes on jobs itself while the next one is not
+  /// done: what `then` does overlaps the jobs still running. The first exception a call throws
+  /// is thrown again here, once every job has returned.
+  void ForEach(std::size_t count, const std::function<void(std::size_t)>& job,
+               const std::function<void(std::size_t)>& then = {});
 
  private:
   void WorkerLoop();
   void RunItems();
+  void RunItem(std::size_t i);
 
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -43,6 +49,8 @@ class WorkerPool {
   std::size_t busy_ = 0;  // workers not yet finished with the current job
   bool stop_ = false;
   std::exception_ptr failure_;
+  std::unique_ptr<std::atomic<bool>[]> done_items_;  // one per item of the current job
+  std::size_t done_capacity_ = 0;
   std::vector<std::thread> workers_;
 };
 

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cmath>
 #include <random>
 #include <vector>
 
 #include "protocol/compression.h"
 #include "protocol/encoding.h"
 #include "protocol/messages.h"
+#include "protocol/properties.h"
 #include "support/fake_stream.h"
 
 namespace tarvo::protocol {
@@ -539,6 +541,28 @@ TEST(ReentrancyTest, ReceiveCalledFromAHandlerDoesNothing) {
 TEST(DatagramTest, OneMessageWithoutTerminator) {
   EXPECT_EQ(*BuildDatagram(1, "hi"), "!hi");
   EXPECT_FALSE(BuildDatagram(1, "h\ni"));
+}
+
+// The server's default compressor must not make packets larger than zlib's best did: a batch of
+// one tick's relayed movement, as 200 walking players produce.
+TEST(CompressorLevelTest, LibdeflateIsNoLargerThanZlibBestOnRelayedMovement) {
+  std::string batch;
+  for (int player = 1; player < 200; ++player) {
+    const double angle = player * 0.35;
+    std::string line;
+    PutEntry(line, kPropPlayerId, player);
+    PutEntry(line, kPropX, 300 * std::cos(angle));
+    PutEntry(line, kPropY, 0);
+    PutEntry(line, kPropZ, 300 * std::sin(angle));
+    PutEntry(line, kPropViewAngle, (player * 13) % 360);
+    PutEntry(line, kPropAnimationTime, (player * 3) % 1000);
+    batch += static_cast<char>(msg::kOtherPlayer + 32) + line + "\n";
+  }
+  std::string zlib_packet;
+  std::string libdeflate_packet;
+  CompressAppend(batch, zlib_packet, Compressor::kZlib);
+  CompressAppend(batch, libdeflate_packet, Compressor::kLibdeflate);
+  EXPECT_LE(libdeflate_packet.size(), zlib_packet.size()) << "batch of " << batch.size();
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "protocol/compression.h"
@@ -168,6 +169,37 @@ TEST(WorkerPoolTest, RunsEveryItemOnceAndPassesOnAFailure) {
   std::atomic<int> after = 0;
   pool.ForEach(10, [&](std::size_t) { ++after; });
   EXPECT_EQ(after.load(), 10);
+}
+
+// The sends follow the compression session by session: each in order, each after its own job.
+TEST(WorkerPoolTest, ThenRunsOnTheCallerInOrderOnceItsJobIsDone) {
+  WorkerPool pool(3);
+  for (std::size_t count : {1u, 2u, 300u}) {
+    std::vector<std::atomic<int>> jobs(count);
+    std::vector<std::size_t> order;
+    const auto caller = std::this_thread::get_id();
+    bool on_caller = true;
+    pool.ForEach(
+        count, [&](std::size_t i) { jobs[i] = static_cast<int>(i % 7) + 1; },
+        [&](std::size_t i) {
+          EXPECT_EQ(jobs[i].load(), static_cast<int>(i % 7) + 1) << "item " << i;
+          on_caller = on_caller && std::this_thread::get_id() == caller;
+          order.push_back(i);
+        });
+    ASSERT_EQ(order.size(), count);
+    for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(order[i], i);
+    EXPECT_TRUE(on_caller);
+  }
+  // A failing job still gets its turn to the end, and the failure comes out afterwards.
+  std::size_t thens = 0;
+  EXPECT_THROW(pool.ForEach(
+                   50,
+                   [](std::size_t i) {
+                     if (i == 20) throw std::runtime_error("item failed");
+                   },
+                   [&](std::size_t) { ++thens; }),
+               std::runtime_error);
+  EXPECT_EQ(thens, 50u);
 }
 
 }  // namespace
