@@ -100,4 +100,11 @@ void TcpStream::HoldSends(bool hold) {
 
 void TcpStream::Close() { detail::CloseFd(fd_); }
 
+void TcpStream::Abort() {
+  if (fd_ < 0) return;
+  const linger drop{1, 0};
+  setsockopt(fd_, SOL_SOCKET, SO_LINGER, &drop, sizeof(drop));
+  Close();
+}
+
 }  // namespace tarvo::net

@@ -33,6 +33,9 @@ class TcpStream : public protocol::ByteStream {
 
   /// Closes the socket; later calls report kError.
   void Close();
+  /// Closes the socket and drops what it has not sent yet (the peer sees a reset), so the
+  /// kernel frees its buffers at once instead of holding them for a peer that does not read.
+  void Abort();
   bool IsOpen() const { return fd_ >= 0; }
   int fd() const { return fd_; }
 

@@ -41,14 +41,13 @@ std::uint32_t TServerPlayer::address() const {
 
 void TServerPlayer::QueueMessage(int id, std::string_view payload) {
   if (!is_connected()) return;
-  if (connection_.QueueMessage(id, payload) == protocol::QueueStatus::kOverflow)
-    MarkClosing("output queue overflow");
+  if (connection_.QueueMessage(id, payload) == protocol::QueueStatus::kOverflow) MarkOverflowed();
 }
 
 void TServerPlayer::QueueLongMessage(int id, std::string_view payload) {
   if (!is_connected()) return;
   if (connection_.QueueLongMessage(id, payload) == protocol::QueueStatus::kOverflow)
-    MarkClosing("output queue overflow");
+    MarkOverflowed();
 }
 
 void TServerPlayer::SendPending() {
@@ -65,7 +64,7 @@ void TServerPlayer::SendPending() {
       MarkClosing("send failed");
       break;
     case protocol::SendStatus::kOverflow:
-      MarkClosing("output queue overflow");
+      MarkOverflowed();
       break;
   }
 }
@@ -138,7 +137,7 @@ void TServerPlayer::ReceivePending() {
   if (peer_closed_ && pending_count_ == 0) MarkClosing("connection closed by the client");
 }
 
-void TServerPlayer::OnOutputOverflow() { MarkClosing("output queue overflow"); }
+void TServerPlayer::OnOutputOverflow() { MarkOverflowed(); }
 
 void TServerPlayer::OnBatchRefused(std::size_t batch_size, std::size_t compressed_size) {
   server_.observer().PacketRefused(*this, batch_size, compressed_size);
@@ -151,8 +150,19 @@ void TServerPlayer::MarkClosing(std::string_view why) {
   closing_ = true;
 }
 
+void TServerPlayer::MarkOverflowed() {
+  reset_on_close_ = true;
+  MarkClosing("output queue overflow");
+}
+
 void TServerPlayer::CloseSocket() {
-  if (auto* tcp = dynamic_cast<net::TcpStream*>(stream_.get())) tcp->Close();
+  auto* tcp = dynamic_cast<net::TcpStream*>(stream_.get());
+  if (tcp == nullptr) return;
+  if (reset_on_close_) {
+    tcp->Abort();
+  } else {
+    tcp->Close();
+  }
 }
 
 void TServerPlayer::HandleMessage(std::string_view raw) {

@@ -81,6 +81,9 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   void Disconnect(std::string_view reason);
   /// Marks the session for destruction at the end of its step in the tick.
   void MarkClosing(std::string_view why);
+  /// Marks the session for destruction because its output queue overflowed: its unsent output
+  /// is dropped with the socket rather than left in the kernel for a peer that does not read.
+  void MarkOverflowed();
   /// Closes the connection (destruction and shutdown).
   void CloseSocket();
 
@@ -191,6 +194,7 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   TServerAccount* account_ = nullptr;
   std::string account_name_;
   bool closing_ = false;
+  bool reset_on_close_ = false;
   std::string close_reason_;
   int version_ = 0;
   bool awaiting_login_ = true;

@@ -138,7 +138,7 @@ TEST_F(KServerLimitsTest, ConnectionsThatDoNotLogInLoseTheirIdsButPlayersStay) {
 }
 
 TEST_F(KServerLimitsTest, PasswordGuessingFromOneAddressHitsACooldownThatGrows) {
-  StartServer({"--login-failures", "3", "--login-failure-window", "30", "--login-cooldown", "1",
+  StartServer({"--login-failures", "3", "--login-failure-window", "30", "--login-cooldown", "2",
                "--login-cooldown-max", "30"});
   // One failure short of the limit, the right password still logs in at once.
   EXPECT_EQ(PlayerRefusal("guess1"), kUnknown);
@@ -212,10 +212,12 @@ TEST_F(KServerLimitsTest, MovementFloodReachesTheLevelInOrderAndDropsNoOne) {
   ProtocolClient flooder;
   ASSERT_GT(Join(a, "guest", "guest"), 0);
   ASSERT_GT(Join(b, "guest", "guest"), 0);
-  // The others read every 50 ms through a modest link, as players far away do.
+  // The others read every 50 ms through a modest link (4 KB a poll, 80 KB/s), as players far
+  // away do: relaying the whole flood to them overflows their output queues within a second.
   for (ProtocolClient* c : {&a, &b}) {
     const int size = 16384;
     ::setsockopt(c->stream().fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    c->LimitReadsPerPoll(4096);
   }
   const int flooder_id = Join(flooder, "guest", "guest");
   ASSERT_GT(flooder_id, 0);
@@ -355,6 +357,27 @@ TEST_F(KServerLimitsTest, ClientsThatNeverReadPinBoundedMemory) {
 #endif
   EXPECT_LT(ResidentKilobytes(server_.pid()) - rss_before, kMaxGrowthKb);
   EXPECT_EQ(server_.CountInLog("output queue overflow"), 0u);
+
+  // Five more ask for 480 KB each: their queues overflow, and their sockets go at once with
+  // what they held, rather than lingering unsent for peers that never read.
+  const std::size_t sockets_before = SendQueues(server_.port()).size();
+  std::vector<std::unique_ptr<ProtocolClient>> overflowing;
+  for (int i = 0; i < 5; ++i) {
+    overflowing.push_back(std::make_unique<ProtocolClient>());
+    ASSERT_TRUE(overflowing.back()->Connect(server_.port()));
+    const int size = 4096;
+    ::setsockopt(overflowing.back()->stream().fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    overflowing.back()->Login("guest", "guest");
+    for (int n = 0; n < 8; ++n) overflowing.back()->Queue(msg::kFileRequest, "big");
+    ASSERT_TRUE(overflowing.back()->Flush());
+  }
+  const auto deadline = Clock::now() + 10s;
+  while (server_.CountInLog("output queue overflow") < 5 && Clock::now() < deadline)
+    std::this_thread::sleep_for(20ms);
+  ASSERT_EQ(server_.CountInLog("output queue overflow"), 5u) << server_.Log();
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(SendQueues(server_.port()).size(), sockets_before);
+  EXPECT_TRUE(StillPlaying(reader));
 }
 
 TEST_F(KServerLimitsTest, GarbageFromOneAddressIsLoggedAFewTimesThenSummarised) {

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -47,7 +48,7 @@ class ProtocolClient : public protocol::MessageSink {
     auto stream = net::ConnectTcp(net::kLoopbackAddress, port, std::chrono::milliseconds(3000));
     if (!stream) return false;
     stream_ = std::move(stream.value());
-    connection_.set_stream(&stream_);
+    connection_.set_stream(&link_);
     return true;
   }
 
@@ -69,7 +70,7 @@ class ProtocolClient : public protocol::MessageSink {
       return false;
     }
     stream_ = net::TcpStream(fd);
-    connection_.set_stream(&stream_);
+    connection_.set_stream(&link_);
     return true;
   }
 
@@ -114,9 +115,13 @@ class ProtocolClient : public protocol::MessageSink {
     Send(kind, protocol::BuildLogin(version, account, password));
   }
 
+  /// Makes each Poll read at most `bytes`, as a client behind a slow link does (0: no limit).
+  void LimitReadsPerPoll(std::size_t bytes) { link_.per_poll = bytes; }
+
   /// Reads what the socket holds now, without waiting.
   void Poll() {
     if (closed_) return;
+    link_.left = link_.per_poll;
     const protocol::ReceiveStatus status = connection_.ReceivePending(*this);
     if (status == protocol::ReceiveStatus::kClosed || status == protocol::ReceiveStatus::kError)
       closed_ = true;
@@ -219,7 +224,27 @@ class ProtocolClient : public protocol::MessageSink {
     std::function<void(std::string_view)> recorder;
   };
 
+  // The socket as the framing sees it, with reads optionally capped per poll.
+  struct Link final : protocol::ByteStream {
+    explicit Link(net::TcpStream& stream) : stream(stream) {}
+    protocol::IoResult Send(const std::uint8_t* data, std::size_t size) override {
+      return stream.Send(data, size);
+    }
+    protocol::IoResult Receive(std::uint8_t* data, std::size_t capacity) override {
+      if (per_poll == 0) return stream.Receive(data, capacity);
+      if (left == 0) return {protocol::IoStatus::kWouldBlock, 0};
+      const protocol::IoResult r = stream.Receive(data, std::min(capacity, left));
+      if (r.status == protocol::IoStatus::kOk) left -= std::min(left, r.bytes);
+      return r;
+    }
+    void HoldSends(bool hold) override { stream.HoldSends(hold); }
+    net::TcpStream& stream;
+    std::size_t per_poll = 0;
+    std::size_t left = 0;
+  };
+
   net::TcpStream stream_;
+  Link link_{stream_};
   protocol::ClientSplitter splitter_;
   RecordingSplitter recording_;
   protocol::PacketConnection connection_;
