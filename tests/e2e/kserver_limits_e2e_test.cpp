@@ -381,7 +381,7 @@ TEST_F(KServerLimitsTest, ClientsThatNeverReadPinBoundedMemory) {
 }
 
 TEST_F(KServerLimitsTest, GarbageFromOneAddressIsLoggedAFewTimesThenSummarised) {
-  StartServer({"--log-per-address", "2", "--log-summary-every", "1"});
+  StartServer({"--log-per-address", "2", "--log-summary-every", "1", "--login-failures", "1000"});
   const auto garbage = [this] {
     ProtocolClient client;
     ASSERT_TRUE(client.Connect(server_.port()));
@@ -393,6 +393,10 @@ TEST_F(KServerLimitsTest, GarbageFromOneAddressIsLoggedAFewTimesThenSummarised) 
   garbage();  // the next line from anyone brings the summary that is due
   ASSERT_TRUE(server_.WaitForLog("more from 127.0.0.1 in the last 1 s"));
   EXPECT_LE(server_.CountInLog("a packet did not decompress"), 8u);
+  // Refused logins are held to the same few lines.
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(PlayerRefusal("wrong"), kUnknown);
+  EXPECT_GE(server_.CountInLog("login refused"), 1u);
+  EXPECT_LE(server_.CountInLog("login refused"), 6u);
   // Players that log in are always logged.
   ProtocolClient player;
   ASSERT_GT(Join(player, "guest", "guest"), 0);

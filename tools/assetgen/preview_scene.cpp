@@ -1,31 +1,6 @@
 #include "tools/assetgen/preview_scene.h"
 
-#include "engine/io/canvas.h"
-
 namespace tarvo::assetgen {
-
-std::shared_ptr<engine::Texture> MakeNameLabel(engine::io::Surface& surface,
-                                               const std::string& text) {
-  surface.Fill(0x000000);
-  int w, h;
-  {
-    engine::io::Canvas canvas(surface);
-    canvas.SetFont("Dialog", true, 20);
-    canvas.SetBrushTransparent(true);
-    w = canvas.TextWidth(text);
-    h = canvas.TextHeight(text);
-    canvas.SetFontColor(0x0000FF);
-    canvas.TextOut((512 - w) / 2 + 1, 1, text);
-    canvas.SetFontColor(0xFFFFFF);
-    canvas.TextOut((512 - w) / 2, 0, text);
-  }
-  auto texture = surface.CreateTexture();
-  texture->SetDecalScale(true);
-  texture->SetDecalOrigin(256, static_cast<int>(55 / 0.4) + h);
-  texture->SetDecalSize(512 * 0.4f, 32 * 0.4f);
-  texture->SetDecalTransparency(true);
-  return texture;
-}
 
 std::optional<PreviewScene> BuildPreviewScene(engine::Scene& scene, const PreviewOptions& options) {
   using engine::Color;
@@ -62,8 +37,9 @@ std::optional<PreviewScene> BuildPreviewScene(engine::Scene& scene, const Previe
   out.avatar.frame->AddVisual(out.shadow);
   out.avatar.frame->SetPosition(&scene.root(), {0, 0, 0});
   out.avatar.frame->SetOrientation(&scene.root(), {1, 0, 0}, {0, 1, 0});  // angle 0
-  out.label_surface = engine::io::Surface::Create(512, 32);
-  out.label = MakeNameLabel(*out.label_surface, options.name);
+  // Requested as the client does for every avatar: 256 wide, 55 units above the feet.
+  out.name_label = std::make_unique<client::SurfaceNameLabel>(options.name, 256, 55);
+  out.label = out.name_label->texture();
   out.avatar.frame->AddVisual(out.label);
 
   auto& camera = *scene.camera();

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "client/world/name_label.h"
 #include "client/world/part_table.h"
 #include "engine/io/file_loader.h"
 #include "engine/io/surface.h"
@@ -31,8 +32,8 @@ struct PreviewScene {
   std::shared_ptr<engine::Frame> level;
   client::AvatarParts avatar;
   std::shared_ptr<engine::Shadow> shadow;
-  std::shared_ptr<engine::io::Surface> label_surface;  ///< The label's pixels, drawable again.
-  std::shared_ptr<engine::Texture> label;
+  std::unique_ptr<client::SurfaceNameLabel> name_label;  ///< Drawn as the client draws it.
+  std::shared_ptr<engine::Texture> label;                ///< `name_label`'s texture.
 };
 
 /// Builds the client's view of one avatar in `scene`: ambient and point lights, the level
@@ -40,10 +41,5 @@ struct PreviewScene {
 /// an overhead light and its name label, the camera where the follow settles behind it, the
 /// background colour and the back clipping distance. Empty when the level cannot be read.
 std::optional<PreviewScene> BuildPreviewScene(engine::Scene& scene, const PreviewOptions& options);
-
-/// The nickname decal as the client draws it: white text with a blue shadow on transparent
-/// black, 0.4 world units per pixel, floating above the head. The texture keeps `surface`.
-std::shared_ptr<engine::Texture> MakeNameLabel(engine::io::Surface& surface,
-                                               const std::string& text);
 
 }  // namespace tarvo::assetgen
