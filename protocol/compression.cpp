@@ -43,7 +43,9 @@ class Deflater {
   z_stream stream_{};
 };
 
-// Level 9 is libdeflate's match for zlib's 9; 10 to 12 parse optimally at several times the cost.
+// Measured on the server's own batches (short, repetitive property lines): libdeflate's 6 writes
+// output no larger than zlib's 9 in a third of the time, its 5 is half a percent larger, its 8 and
+// 9 take as long as zlib's 9, and 10 to 12 gain 1% for 1.7 times the time of 6.
 constexpr int kLibdeflateLevel = 6;
 
 class LibdeflateCompressor {
