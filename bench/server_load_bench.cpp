@@ -124,22 +124,6 @@ void PrintLevelTable(const std::vector<std::string>& batches) {
   }
 }
 
-// One packet of `count` movements, framed by hand as a hostile client would.
-std::string FloodPacket(int count, int tick) {
-  std::string batch;
-  for (int i = 0; i < count; ++i) {
-    batch.push_back(static_cast<char>(msg::kProperties + 32));
-    tarvo::protocol::PutEntry(batch, tarvo::protocol::kPropX, (tick * count + i) % 8000 / 2.0);
-    batch.push_back('\n');
-  }
-  std::string body;
-  tarvo::protocol::CompressAppend(batch, body);
-  std::string packet;
-  packet.push_back(static_cast<char>(body.size() >> 8));
-  packet.push_back(static_cast<char>(body.size() & 0xFF));
-  return packet + body;
-}
-
 int EnvInt(const char* name) {
   const char* text = std::getenv(name);
   return text ? std::max(0, std::atoi(text)) : 0;
@@ -301,7 +285,8 @@ void BM_ServerLoad(benchmark::State& state) {
       const bool recording = tick >= sample_from && tick < sample_from + kSampleTicks;
       for (int i = 0; i < players; ++i) {
         if (i == 0 && flood > 0) {
-          if (flood_unsent.size() < 65536) flood_unsent += FloodPacket(flood, tick);
+          if (flood_unsent.size() < 65536)
+            flood_unsent += tarvo::testing::MovementFloodPacket(tick * flood, flood);
           const auto r = clients[0]->stream().Send(
               reinterpret_cast<const std::uint8_t*>(flood_unsent.data()), flood_unsent.size());
           if (r.status == tarvo::protocol::IoStatus::kOk) flood_unsent.erase(0, r.bytes);

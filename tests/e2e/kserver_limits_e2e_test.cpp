@@ -168,24 +168,8 @@ TEST_F(KServerLimitsTest, PasswordGuessingFromOneAddressHitsACooldownThatGrows) 
   EXPECT_FALSE(RemoteLogin("secret"));
 }
 
-// Movement number i carries x = (i mod 8000) / 2, so the receiver can tell the order.
+// MovementFloodPacket numbers its movements modulo this.
 constexpr int kSteps = 8000;
-
-// A packet of `count` movement messages numbered from `first`, framed.
-std::string MovementPacket(int first, int count) {
-  std::string batch;
-  for (int i = 0; i < count; ++i) {
-    batch.push_back(static_cast<char>(msg::kProperties + 32));
-    protocol::PutEntry(batch, protocol::kPropX, ((first + i) % kSteps) / 2.0);
-    batch.push_back('\n');
-  }
-  std::string body;
-  protocol::CompressAppend(batch, body);
-  std::string packet;
-  packet.push_back(static_cast<char>(body.size() >> 8));
-  packet.push_back(static_cast<char>(body.size() & 0xFF));
-  return packet + body;
-}
 
 // The x values of message 2 about `player` that carry x alone.
 void CollectX(ProtocolClient& client, int player, std::vector<int>& xs) {
@@ -231,7 +215,7 @@ TEST_F(KServerLimitsTest, MovementFloodReachesTheLevelInOrderAndDropsNoOne) {
   const auto end = Clock::now() + 2s;
   while (Clock::now() < end) {
     if (unsent.size() < 16 * 1024) {
-      unsent += MovementPacket(next_x, kPerPacket);
+      unsent += MovementFloodPacket(next_x, kPerPacket);
       next_x += kPerPacket;
     }
     const auto r =
@@ -326,17 +310,21 @@ TEST_F(KServerLimitsTest, ClientsThatNeverReadPinBoundedMemory) {
   ASSERT_GT(Join(reader, "guest", "guest"), 0);
   const long rss_before = ResidentKilobytes(server_.pid());
 
+  // A player with a small receive buffer that asks for `pictures` of 60 KB and never reads.
+  const auto add_non_reader = [this](std::vector<std::unique_ptr<ProtocolClient>>& into,
+                                     int pictures) {
+    into.push_back(std::make_unique<ProtocolClient>());
+    ASSERT_TRUE(into.back()->Connect(server_.port()));
+    const int size = 4096;
+    ::setsockopt(into.back()->stream().fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    into.back()->Login("guest", "guest");
+    for (int n = 0; n < pictures; ++n) into.back()->Queue(msg::kFileRequest, "big");
+    ASSERT_TRUE(into.back()->Flush());
+  };
+
   // 50 players ask for 180 KB of pictures each and never read.
   std::vector<std::unique_ptr<ProtocolClient>> sinks;
-  for (int i = 0; i < 50; ++i) {
-    sinks.push_back(std::make_unique<ProtocolClient>());
-    ASSERT_TRUE(sinks.back()->Connect(server_.port()));
-    const int size = 4096;
-    ::setsockopt(sinks.back()->stream().fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    sinks.back()->Login("guest", "guest");
-    for (int n = 0; n < 3; ++n) sinks.back()->Queue(msg::kFileRequest, "big");
-    ASSERT_TRUE(sinks.back()->Flush());
-  }
+  for (int i = 0; i < 50; ++i) add_non_reader(sinks, 3);
   ASSERT_TRUE(StillPlaying(reader));
   std::this_thread::sleep_for(500ms);
   ASSERT_TRUE(StillPlaying(reader));
@@ -362,15 +350,7 @@ TEST_F(KServerLimitsTest, ClientsThatNeverReadPinBoundedMemory) {
   // what they held, rather than lingering unsent for peers that never read.
   const std::size_t sockets_before = SendQueues(server_.port()).size();
   std::vector<std::unique_ptr<ProtocolClient>> overflowing;
-  for (int i = 0; i < 5; ++i) {
-    overflowing.push_back(std::make_unique<ProtocolClient>());
-    ASSERT_TRUE(overflowing.back()->Connect(server_.port()));
-    const int size = 4096;
-    ::setsockopt(overflowing.back()->stream().fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    overflowing.back()->Login("guest", "guest");
-    for (int n = 0; n < 8; ++n) overflowing.back()->Queue(msg::kFileRequest, "big");
-    ASSERT_TRUE(overflowing.back()->Flush());
-  }
+  for (int i = 0; i < 5; ++i) add_non_reader(overflowing, 8);
   const auto deadline = Clock::now() + 10s;
   while (server_.CountInLog("output queue overflow") < 5 && Clock::now() < deadline)
     std::this_thread::sleep_for(20ms);

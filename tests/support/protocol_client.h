@@ -21,8 +21,10 @@
 
 #include "net/address.h"
 #include "net/tcp_stream.h"
+#include "protocol/compression.h"
 #include "protocol/framing.h"
 #include "protocol/messages.h"
+#include "protocol/properties.h"
 
 namespace tarvo::testing {
 
@@ -252,5 +254,22 @@ class ProtocolClient : public protocol::MessageSink {
   bool closed_ = false;
   int decompress_errors_ = 0;
 };
+
+/// One framed packet of `count` movement messages, as a flooding client sends them: message i
+/// carries x alone, ((first + i) mod 8000) / 2, so a receiver can tell their order.
+inline std::string MovementFloodPacket(int first, int count) {
+  std::string batch;
+  for (int i = 0; i < count; ++i) {
+    batch.push_back(static_cast<char>(protocol::msg::kProperties + 32));
+    protocol::PutEntry(batch, protocol::kPropX, ((first + i) % 8000) / 2.0);
+    batch.push_back('\n');
+  }
+  std::string body;
+  protocol::CompressAppend(batch, body);
+  std::string packet;
+  packet.push_back(static_cast<char>(body.size() >> 8));
+  packet.push_back(static_cast<char>(body.size() & 0xFF));
+  return packet + body;
+}
 
 }  // namespace tarvo::testing
