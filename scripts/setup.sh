@@ -12,6 +12,7 @@ packages=(
   libcli11-dev libspdlog-dev libfmt-dev
   xvfb xauth libgl1-mesa-dri mesa-utils
   systemd
+  iproute2 nftables
 )
 
 missing=()

@@ -382,4 +382,6 @@ void TAdventure::ShowMessage(std::string_view text, std::string_view caption) {
 
 void TAdventure::LoadLevel(const std::filesystem::path& file) { game_->LoadLevel(file.string()); }
 
+void TAdventure::ShowNotice(std::string_view text) { game_->AddChatLine(std::string(text)); }
+
 }  // namespace tarvo::client

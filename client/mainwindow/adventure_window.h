@@ -98,9 +98,11 @@ class TAdventure final : public QWidget, public SessionHost, public ConnectHost 
   void AdoptSession(std::unique_ptr<TAdventureClient> session) override;
   void EndProgram() override;
 
-  // SessionHost: modal message boxes over the window; levels go into the scene.
+  // SessionHost: modal message boxes over the window; levels go into the scene; notices are
+  // chat overlay lines.
   void ShowMessage(std::string_view text, std::string_view caption) override;
   void LoadLevel(const std::filesystem::path& file) override;
+  void ShowNotice(std::string_view text) override;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -19,6 +19,11 @@ namespace msg = protocol::msg;
 
 // A flood of datagrams must not hold the tick forever; what is left waits for the next one.
 constexpr int kMaxDatagramsPerTick = 1024;
+// The keep-alive goes a tick before the second is over, so the gap at a peer never exceeds it.
+constexpr std::chrono::milliseconds kKeepAliveEvery{950};
+// Peers that send nothing for this long while they should (each sends at least once a second)
+// mean that datagrams do not reach this client.
+constexpr std::chrono::seconds kUdpSilenceLimit{5};
 
 }  // namespace
 
@@ -234,6 +239,7 @@ void TAdventureClient::HandleOtherPlayer(std::string_view payload) {
 void TAdventureClient::OpenUdpChannel() {
   udp_.Close();
   udp_port_ = 0;
+  udp_quiet_since_.reset();
   if (settings_.NoUdp) return;
   const int port = settings_.FixedPort && settings_.FixedUdpPort > 0 ? settings_.FixedUdpPort : 0;
   if (port > 65535) return;  // no such port: run on TCP alone
@@ -275,6 +281,7 @@ void TAdventureClient::ReceiveUdp() {
     std::string_view text(reinterpret_cast<const char*>(chunk), r.bytes);
     text = text.substr(0, text.find('\0'));
     ++stats_.datagrams_received;
+    udp_quiet_since_ = options_.clock();
     HandleDatagram(*sender, text);
   }
 }
@@ -322,7 +329,38 @@ void TAdventureClient::SendDatagram(const TPlayer& player, std::string_view text
 }
 
 void TAdventureClient::SendMovement(std::string_view body) {
-  if (udp_port_ != 0) SendToPeers(msg::kUdpMovement, body);
+  if (udp_port_ == 0) return;
+  SendToPeers(msg::kUdpMovement, body);
+  last_movement_sent_ = options_.clock();
+}
+
+void TAdventureClient::MaintainUdpChannel() {
+  if (udp_port_ == 0) return;
+  const bool has_peer = std::any_of(udp_peers_.begin(), udp_peers_.end(),
+                                    [](const TPlayer* peer) { return peer->ClientPort > 0; });
+  if (!has_peer) {
+    udp_quiet_since_.reset();
+    return;
+  }
+  const auto now = options_.clock();
+  if (!udp_quiet_since_.has_value()) udp_quiet_since_ = now;
+  if (now - *udp_quiet_since_ >= kUdpSilenceLimit) {
+    FallBackToTcp();
+    return;
+  }
+  // Only once the first report went out: before it the position is not the player's yet.
+  if (now - last_movement_sent_ >= kKeepAliveEvery && world_.LocalPlayer().SentProps.has_value())
+    SendMovement(world_.LocalPlayer().MovementBody());
+}
+
+void TAdventureClient::FallBackToTcp() {
+  // As if UDP had been switched off: the next report announces port 0, the server then relays
+  // every movement and chat line both ways, and the peers stop sending datagrams here.
+  udp_.Close();
+  udp_port_ = 0;
+  udp_quiet_since_.reset();
+  ++stats_.udp_fallbacks;
+  host_.ShowNotice(kUdpBlockedText);
 }
 
 void TAdventureClient::SendChat(std::string_view text) {

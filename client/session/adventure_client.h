@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +25,8 @@ struct SessionOptions {
   std::filesystem::path level_directory = ".";
   /// The connect gives up after this long instead of hanging.
   std::chrono::milliseconds connect_timeout{10000};
+  /// The time the UDP channel's keep-alive and silence checks go by; tests set their own.
+  std::function<std::chrono::steady_clock::time_point()> clock = std::chrono::steady_clock::now;
 };
 
 /// Counters a session keeps for tools and tests.
@@ -35,6 +39,7 @@ struct SessionStats {
   std::uint64_t datagrams_sent = 0;
   std::uint64_t datagrams_received = 0;  ///< accepted: from a known player's address and port
   std::uint64_t datagrams_dropped = 0;   ///< from an unknown address or port, or empty
+  std::uint64_t udp_fallbacks = 0;       ///< UDP channels closed because nothing arrived
 };
 
 /// The client's one connection to a game server: login, the TCP framing as the client takes
@@ -88,6 +93,11 @@ class TAdventureClient final : public PlayerSession, private protocol::MessageSi
   void SendDatagram(const TPlayer& player, std::string_view text);
   /// Sends the 9-byte movement body to the peers while the channel is open.
   void SendMovement(std::string_view body) override;
+  /// Once a tick, after the report: sends the current movement again when the peers have had
+  /// none for a second, so a lost datagram is repaired and NAT mappings stay open; and closes
+  /// a channel that has had peers for 5 s and heard none of them for 5 s (a NAT or firewall
+  /// in the way), so that the server relays everything over TCP from then on.
+  void MaintainUdpChannel();
   /// Sends a chat line to the peers; over 200 bytes it is cut and "..." appended.
   void SendChat(std::string_view text);
   void AddPeer(TPlayer& player) override;
@@ -120,6 +130,7 @@ class TAdventureClient final : public PlayerSession, private protocol::MessageSi
   void OnLongMessage(std::string_view raw) override { SkipLongMessage(raw); }
   void HandleLevelData(std::string_view payload);
   void HandleOtherPlayer(std::string_view payload);
+  void FallBackToTcp();
 
   ClientSettings& settings_;
   ClientWorld& world_;
@@ -131,6 +142,9 @@ class TAdventureClient final : public PlayerSession, private protocol::MessageSi
   net::UdpSocket udp_;
   int udp_port_ = 0;
   std::vector<TPlayer*> udp_peers_;
+  std::chrono::steady_clock::time_point last_movement_sent_{};
+  /// Since when the peers have been silent; unset while there is no peer with a port.
+  std::optional<std::chrono::steady_clock::time_point> udp_quiet_since_;
   bool connected_ = false;
   std::string disconnect_text_;
   protocol::ClientSplitter splitter_;

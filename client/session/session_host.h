@@ -10,6 +10,8 @@ inline constexpr std::string_view kConnectFailedText =
 inline constexpr std::string_view kDisconnectedText = "You have been disconnected from the server.";
 inline constexpr std::string_view kDecompressErrorText = "Decompress error";
 inline constexpr std::string_view kAdminMessageCaption = "Administrator message";
+inline constexpr std::string_view kUdpBlockedText =
+    "UDP seems blocked: the game now goes through the server.";
 
 /// What a session shows and what it loads. The main window implements it with message boxes
 /// and the level scene; bots and tests record the calls.
@@ -20,6 +22,8 @@ class SessionHost {
   virtual void ShowMessage(std::string_view text, std::string_view caption) = 0;
   /// The local player enters the level held in `file`.
   virtual void LoadLevel(const std::filesystem::path& file) = 0;
+  /// A line of news for the chat overlay, no box: the game goes on as before.
+  virtual void ShowNotice(std::string_view /*text*/) {}
 };
 
 }  // namespace tarvo::client

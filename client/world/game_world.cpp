@@ -148,7 +148,10 @@ void GameWorld::Tick() {
   if (session_steps) {
     in_session_steps_ = true;
     LocalPlayer().ReportChanges();
-    if (TAdventureClient* session = CurrentSession(world_)) session->SendPending();
+    if (TAdventureClient* session = CurrentSession(world_)) {
+      session->MaintainUdpChannel();
+      session->SendPending();
+    }
     in_session_steps_ = false;
   }
   AgeChatLines();

@@ -292,6 +292,12 @@ ApplyResult TPlayer::ApplyProperties(std::string_view text, bool local) {
   return result;
 }
 
+std::string TPlayer::MovementBody() {
+  std::string body;
+  for (int code : protocol::kUdpMovementOrder) body += EncodeProperty(code);
+  return body;
+}
+
 std::vector<std::string> TPlayer::PropertyList() {
   std::vector<std::string> list;
   list.reserve(kReportSlots);

@@ -48,6 +48,8 @@ class TPlayer {
   ApplyResult ApplyProperties(std::string_view text, bool local);
   /// One entry (code character and value) per reportable property: codes 1 to 13, 15, 17.
   std::vector<std::string> PropertyList();
+  /// The 9-character body of a movement datagram: x, y, z, heading and walk time back to back.
+  std::string MovementBody();
   /// Sends the local player's changes since the last report: properties to the server, movement
   /// to the UDP peers. The first report after a session starts sends the look, nickname and UDP
   /// port. Does nothing without a session.

@@ -136,7 +136,10 @@ void ServerMainWindow::ServerStarted(const ServerStartInfo& info) {
   // "0" lets the system choose: the operator needs the port clients must use.
   const auto asked = ParsePortText(info.port_text);
   const std::string port = asked && *asked == 0 ? std::to_string(info.port) : info.port_text;
-  status_label_->setText(Text("Server started at port " + port));
+  // A server bound to one address says which, so the operator knows where clients must connect.
+  const std::string where =
+      info.address.empty() || info.address == "0.0.0.0" ? std::string() : " on " + info.address;
+  status_label_->setText(Text("Server started at port " + port + where));
   server_name_label_->setText(Text("Server name: " + info.host_name));
 }
 

@@ -86,9 +86,12 @@ LogObserver::~LogObserver() { Summarise(Clock::now(), true); }
 
 void LogObserver::ServerStarted(const ServerStartInfo& info) {
   spdlog::info(
-      "server started at port {} on host \"{}\": {} account(s) loaded{}, {} level file(s) indexed",
-      info.port, Printable(info.host_name), info.accounts_loaded,
-      info.accounts_note.empty() ? "" : " (" + info.accounts_note + ")", info.level_files);
+      "server started at port {} on host \"{}\", listening on {}: {} account(s) loaded{}, {} "
+      "level file(s) indexed",
+      info.port, Printable(info.host_name),
+      info.address == "0.0.0.0" ? "every IPv4 address (0.0.0.0)" : info.address,
+      info.accounts_loaded, info.accounts_note.empty() ? "" : " (" + info.accounts_note + ")",
+      info.level_files);
 }
 
 void LogObserver::SessionCountChanged(int count) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "base/files.h"
+#include "net/address.h"
 #include "protocol/compression.h"
 #include "server/accounts/account_list.h"
 #include "server/app/headless_loop.h"
@@ -77,8 +78,8 @@ int AddAccount(const fs::path& directory, const std::vector<std::string>& name_p
 }
 
 int RunServer(const fs::path& directory, const std::optional<std::string>& port_option,
-              const Compression& compression, int stats_every, const ServerLimits& limits,
-              const LogLimits& log_limits) {
+              std::uint32_t listen_address, const Compression& compression, int stats_every,
+              const ServerLimits& limits, const LogLimits& log_limits) {
   const std::string port_text =
       port_option ? *port_option : ReadServerConfig(directory / kServerConfigFileName);
   std::string port_error;
@@ -89,6 +90,7 @@ int RunServer(const fs::path& directory, const std::optional<std::string>& port_
   LogObserver log(log_limits);
   TServerFrame server(directory, &log);
   server.set_limits(limits);
+  server.set_listen_address(listen_address);
   server.SetCompression(compression.compressor, compression.threads);
   const StartResult started = server.StartServer(port_text);
   if (!started.ok) {
@@ -104,8 +106,9 @@ bool HasDisplay() {
 }
 
 int RunWindowed(int argc, char** argv, const fs::path& directory,
-                const std::optional<std::string>& port_option, const Compression& compression,
-                const ServerLimits& limits, const LogLimits& log_limits) {
+                const std::optional<std::string>& port_option, std::uint32_t listen_address,
+                const Compression& compression, const ServerLimits& limits,
+                const LogLimits& log_limits) {
   QApplication application(argc, argv);
   // The server lives on in the tray when its last window is hidden.
   QApplication::setQuitOnLastWindowClosed(false);
@@ -115,6 +118,7 @@ int RunWindowed(int argc, char** argv, const fs::path& directory,
   options.directory = directory;
   options.port_text = port_option;
   options.limits = limits;
+  options.listen_address = listen_address;
   options.tray_available = QSystemTrayIcon::isSystemTrayAvailable();
   if (!options.tray_available)
     spdlog::info("no system tray: the main window stays shown and offers Shutdown");
@@ -138,18 +142,18 @@ static int RunProgram(int argc, char** argv) {
 
   CLI::App app{
       "kserver: the Tarvo3D game server.\n\n"
-      "  kserver [--dir DIR] [--port N]\n"
+      "  kserver [--dir DIR] [--port N] [--listen ADDRESS]\n"
       "      Shows the start dialog (the port from serverconfig.txt, or N), then runs the server\n"
       "      from the system tray: the main window shows the port, host name and session count\n"
       "      and opens the operator's windows; closing it only hides it. The tray menu's\n"
       "      Shutdown (or the window's, where the desktop has no tray), SIGINT or SIGTERM stop it\n"
       "      as below. Needs a display.\n"
-      "  kserver --headless [--dir DIR] [--port N]\n"
+      "  kserver --headless [--dir DIR] [--port N] [--listen ADDRESS]\n"
       "      Runs the server without windows. Logs go to stderr, one line per event: start\n"
-      "      (port, host name, accounts, level files), logins, refusals, disconnects, saves,\n"
-      "      levels loaded or reloaded, refused over-long packets. SIGINT or SIGTERM shuts\n"
-      "      down: every account is refreshed and accounts.txt saved, every player is sent\n"
-      "      \"The server has been shut down.\", and the program exits with status 0.\n"
+      "      (port, host name, address listened on, accounts, level files), logins, refusals,\n"
+      "      disconnects, saves, levels loaded or reloaded, refused over-long packets. SIGINT or\n"
+      "      SIGTERM shuts down: every account is refreshed and accounts.txt saved, every player\n"
+      "      is sent \"The server has been shut down.\", and the program exits with status 0.\n"
       "  kserver --add-account NAME PASSWORD [--rights 0-3] [--guest] [--dir DIR]\n"
       "      Appends an account to accounts.txt without starting the server (for instance the\n"
       "      first administrator: --rights 3). A name and password pair that exists is refused.\n"
@@ -186,6 +190,14 @@ static int RunProgram(int argc, char** argv) {
   app.add_option("--port", port,
                  "TCP port, overriding serverconfig.txt (windowed: the start dialog offers it); "
                  "0 lets the system choose (the log and the main window name the port bound)");
+  std::string listen_text = "0.0.0.0";
+  app.add_option("--listen", listen_text,
+                 "Local IPv4 address to accept players on, for instance one interface's address "
+                 "or 127.0.0.1 behind a proxy (default 0.0.0.0: every address)")
+      ->check([](const std::string& text) {
+        return tarvo::net::ParseIpv4(text) ? std::string() : "not a dotted IPv4 address";
+      })
+      ->capture_default_str();
   auto* add_option =
       app.add_option("--add-account", add_account, "Append the account NAME PASSWORD and exit")
           ->expected(2)
@@ -293,16 +305,19 @@ static int RunProgram(int argc, char** argv) {
   // A directory without write access still runs, unguarded, as it did before the lock.
   if (!lock.locked()) std::cerr << "kserver: warning: " << lock.error() << "\n";
   if (!add_account.empty()) {
-    if (headless || port) {
-      std::cerr << "kserver: --add-account does not start the server; leave out --headless and "
-                   "--port\n";
+    if (headless || port || listen_text != "0.0.0.0") {
+      std::cerr << "kserver: --add-account does not start the server; leave out --headless, "
+                   "--port and --listen\n";
       return kExitUsage;
     }
     return AddAccount(directory, add_account, rights, guest);
   }
   compression.compressor = *tarvo::protocol::ParseCompressor(compressor_name);
   SetUpLog(verbose);
-  if (headless) return RunServer(directory, port, compression, stats_every, limits, log_limits);
+  const std::uint32_t listen_address = *tarvo::net::ParseIpv4(listen_text);
+  if (headless) {
+    return RunServer(directory, port, listen_address, compression, stats_every, limits, log_limits);
+  }
   if (stats_every > 0) {
     std::cerr << "kserver: --stats needs --headless\n";
     return kExitUsage;
@@ -312,7 +327,7 @@ static int RunProgram(int argc, char** argv) {
                  "--headless (see --help)\n";
     return kExitUsage;
   }
-  return RunWindowed(argc, argv, directory, port, compression, limits, log_limits);
+  return RunWindowed(argc, argv, directory, port, listen_address, compression, limits, log_limits);
 }
 
 int main(int argc, char** argv) {

@@ -23,6 +23,7 @@ WindowedServer::WindowedServer(WindowedOptions options,
     : server_(options.directory, &observers_, nullptr, options.current_directory),
       end_program_([](int status) { QCoreApplication::exit(status); }) {
   server_.set_limits(options.limits);
+  server_.set_listen_address(options.listen_address);
   for (ServerObserver* observer : observers) observers_.Add(observer);
   const auto end = [this](int status) { end_program_(status); };
 

@@ -26,6 +26,7 @@ struct WindowedOptions {
   std::optional<std::filesystem::path> current_directory;  ///< see `TServerFrame`
   LevelFileChooser choose_level_files;  ///< empty: the platform's file-open dialog
   ServerLimits limits;                  ///< the connection limits of the command line
+  std::uint32_t listen_address = 0;     ///< the local address to listen on; 0: every address
 };
 
 /// The windowed kserver: one server core and the operator's windows, created in program order

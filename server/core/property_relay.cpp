@@ -53,6 +53,7 @@ void TServerPlayer::ApplyProperties(std::string_view entries) {
   std::string level_entries;     // relay class "level"
   std::string movement_entries;  // 1 to 5 and the chat text
   std::string all_entries;       // every entry, for remote control
+  const int udp_port_before = udp_port();
   protocol::EntryReader reader(entries, protocol::EntrySide::kServer);
   protocol::PropertyEntry entry;
   for (;;) {
@@ -99,6 +100,26 @@ void TServerPlayer::ApplyProperties(std::string_view entries) {
   }
   if (!all_entries.empty() && id() > 0 && server_.HasRemoteSessions())
     server_.NotifyRemoteSessions(msg::kPlayerChanges, WithId(id(), all_entries));
+  // A client whose datagrams do not get through (a NAT in the way) closes its channel; from
+  // now on its movement and its peers' go over TCP, but what was lost in datagrams so far is
+  // not sent again by a player who stands still.
+  if (udp_port_before > 0 && udp_port() <= 0 && level_ != nullptr && id() > 0)
+    ResendPositionsAfterUdpClosed();
+}
+
+void TServerPlayer::ResendPositionsAfterUdpClosed() {
+  const auto positions = [](const TServerPlayer& player) {
+    std::string entries;
+    for (int i = protocol::kPropX; i <= protocol::kPropAnimationTime; ++i)
+      protocol::PutEntry(entries, i, player.values_);
+    return WithId(player.id(), entries);
+  };
+  const std::string mine = positions(*this);
+  for (TServerPlayer* p : level_->players()) {
+    if (p == this || p->udp_port() <= 0) continue;
+    QueueMessage(msg::kOtherPlayer, positions(*p));
+    p->QueueMessage(msg::kOtherPlayer, mine);
+  }
 }
 
 std::string TServerPlayer::CheckNickname(std::string_view received) {

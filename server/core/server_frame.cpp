@@ -68,7 +68,7 @@ StartResult TServerFrame::StartServer(std::string_view port_text) {
     result.error = port_error;
     return result;
   }
-  auto listener = net::TcpListener::Listen(*port);
+  auto listener = net::TcpListener::Listen(*port, listen_address_);
   if (!listener) {
     result.error = listener.error();
     return result;
@@ -81,6 +81,7 @@ StartResult TServerFrame::StartServer(std::string_view port_text) {
   info.port = port_;
   info.port_text = std::string(port_text);
   info.host_name = net::LocalHostName();
+  info.address = net::FormatIpv4(listen_address_);
   // A crash during a save may have left the passwords in a temporary file.
   if (const int removed = base::RemoveLeftoverTemporaries(accounts_file()); removed > 0)
     observer_->Note("removed " + std::to_string(removed) +

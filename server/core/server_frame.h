@@ -123,6 +123,11 @@ class TServerFrame final : public AccountObserver {
   /// Whether any remote-control session exists (notices are then worth building).
   bool HasRemoteSessions() const { return !remote_sessions_.empty(); }
 
+  /// The local IPv4 address to listen on (first octet in the low byte; 0: every address); set
+  /// before `StartServer`.
+  void set_listen_address(std::uint32_t address) { listen_address_ = address; }
+  std::uint32_t listen_address() const { return listen_address_; }
+
   /// The connection limits; set before `StartServer`.
   void set_limits(const ServerLimits& limits) { limits_ = limits; }
   const ServerLimits& limits() const { return limits_; }
@@ -179,6 +184,7 @@ class TServerFrame final : public AccountObserver {
   LevelCache levels_;
   net::TcpListener listener_;
   std::uint16_t port_ = 0;
+  std::uint32_t listen_address_ = net::kAnyAddress;
   std::vector<std::unique_ptr<TServerPlayer>> player_sessions_;
   std::vector<std::unique_ptr<TServerPlayer>> remote_sessions_;
   int save_countdown_ = kSaveInterval;

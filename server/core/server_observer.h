@@ -17,6 +17,7 @@ struct ServerStartInfo {
   std::uint16_t port = 0;       ///< the port actually bound (the system's choice for "0")
   std::string port_text;        ///< the port text as given
   std::string host_name;        ///< this machine's name
+  std::string address;          ///< the local address listened on, "0.0.0.0" for all
   int accounts_loaded = 0;      ///< accounts read from the accounts file
   std::string accounts_note;    ///< why none were read (missing, unreadable), or empty
   std::size_t level_files = 0;  ///< files indexed below the levels directory

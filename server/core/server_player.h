@@ -151,6 +151,11 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   Clock::time_point last_message_at() const { return last_message_at_; }
 
  private:
+  /// After this player's UDP port fell to 0 in a level: it and each level player with a UDP
+  /// port have seen each other's movement only in datagrams, so both get the current position
+  /// over TCP.
+  void ResendPositionsAfterUdpClosed();
+
   // Stops reading the socket while enough messages wait, so TCP pushes back on the sender.
   class InputGate final : public protocol::ByteStream {
    public:

@@ -16,9 +16,12 @@
 
 #include "engine/io/x_writer.h"
 #include "net/address.h"
+#include "net/udp_socket.h"
+#include "protocol/messages.h"
 #include "protocol/properties.h"
 #include "server/accounts/account_list.h"
 #include "support/kserver_process.h"
+#include "support/protocol_client.h"
 #include "tools/tarvo-bot/bot.h"
 
 namespace tarvo::bot {
@@ -127,6 +130,58 @@ TEST_F(ClientBotsE2E, MovementAndChatGoThroughTheServerWhenOneHasNoUdp) {
   a.SetWalk(WalkPattern::kStill);
   b.SetWalk(WalkPattern::kStill);
   EXPECT_TRUE(RunUntil({&a, &b}, [&] { return SeesWhereItIs(a, b) && SeesWhereItIs(b, a); }));
+}
+
+TEST_F(ClientBotsE2E, SilentUdpPeerMakesTheBotFallBackToTheServer) {
+  namespace msg = protocol::msg;
+  // A player whose client announces a UDP port but never sends a datagram, as behind a NAT
+  // that drops what comes in.
+  testing::ProtocolClient wire;
+  ASSERT_TRUE(wire.Connect(static_cast<std::uint16_t>(server->port())));
+  wire.Login("guest", "guest");
+  auto silent = net::UdpSocket::Open(0);
+  ASSERT_TRUE(silent) << silent.error();
+  std::string entries;
+  protocol::PutEntry(entries, protocol::kPropUdpPort, silent->LocalPort(), {});
+  wire.Send(msg::kProperties, entries);
+
+  Bot bot(Options(WalkPattern::kCircle, false), 1);
+  ASSERT_TRUE(bot.Connect());
+  ASSERT_TRUE(RunUntil({&bot}, [&] {
+    return bot.session()->UdpPeers().size() == 1 && bot.session()->UdpPeers()[0]->ClientPort > 0;
+  })) << server->Log();
+  const auto peer_since = std::chrono::steady_clock::now();
+  ASSERT_TRUE(RunUntil({&bot}, [&] { return bot.session()->UdpPort() == 0; }));
+  EXPECT_GE(std::chrono::steady_clock::now() - peer_since, 4900ms);
+  EXPECT_EQ(bot.session()->Stats().udp_fallbacks, 1u);
+  EXPECT_TRUE(bot.Connected());
+  EXPECT_TRUE(bot.shown().empty()) << "a notice, not a message box";
+
+  // The game goes on through the server, both ways.
+  const int bot_id = bot.world().LocalPlayer().Id;
+  wire.Poll();
+  wire.inbox().clear();
+  bool moves_reach_wire = false;
+  ASSERT_TRUE(RunUntil({&bot}, [&] {
+    wire.Poll();
+    for (const testing::Received& r : wire.inbox()) {
+      const auto parsed = protocol::ParsePlayerEntries(r.payload);
+      if (r.id == msg::kOtherPlayer && parsed && parsed->player_id == bot_id &&
+          parsed->entries.find('!') != std::string::npos)
+        moves_reach_wire = true;
+    }
+    wire.inbox().clear();
+    return moves_reach_wire;
+  }));
+  entries.clear();
+  protocol::PutEntry(entries, protocol::kPropX, 77, {});
+  wire.Send(msg::kProperties, entries);
+  EXPECT_TRUE(RunUntil({&bot}, [&] {
+    const client::TPlayer* other =
+        bot.world().OtherPlayers().empty() ? nullptr : bot.world().OtherPlayers().front().get();
+    return other != nullptr && other->X == 77;
+  }));
+  EXPECT_EQ(bot.session()->Stats().udp_movements, 0u);
 }
 
 TEST_F(ClientBotsE2E, LeavingPlayerIsRemovedFromTheOthers) {

@@ -266,6 +266,43 @@ TEST_F(KServerTest, RelaysMovementOverTcpOnlyWhereUdpIsMissing) {
   EXPECT_TRUE(AboutPlayer(c.Drain(), 1).empty());
 }
 
+TEST_F(KServerTest, PortZeroMidLevelSwitchesBothDirectionsToTcpAndResendsPositions) {
+  ProtocolClient a;
+  ProtocolClient b;
+  ASSERT_EQ(Join(a, "guest", "guest"), 1);
+  ASSERT_EQ(Join(b, "guest", "guest"), 2);
+  a.Send(msg::kProperties, Entry(protocol::kPropUdpPort, 5001));
+  b.Send(msg::kProperties, Entry(protocol::kPropUdpPort, 5002));
+  b.Send(msg::kProperties, Entry(protocol::kPropX, -70));
+  a.Send(msg::kProperties, Entry(protocol::kPropX, 80) + Entry(protocol::kPropZ, 392));
+  b.Drain();  // x went by datagram only
+  a.Drain();
+
+  // A's client found that no datagram gets through and closes its channel.
+  a.Send(msg::kProperties, Entry(protocol::kPropUdpPort, 0));
+  const auto at_b = AboutPlayer(b.Drain(), 1);
+  ASSERT_GE(at_b.size(), 2u);
+  EXPECT_EQ(at_b.front().indices, (std::vector<int>{15}));
+  EXPECT_EQ(at_b.front().Number(protocol::kPropUdpPort), 0);
+  EXPECT_EQ(at_b.back().indices, (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(at_b.back().Number(protocol::kPropX), 80);
+  EXPECT_EQ(at_b.back().Number(protocol::kPropZ), 392);
+  const auto at_a = AboutPlayer(a.Drain(), 2);
+  ASSERT_EQ(at_a.size(), 1u);
+  EXPECT_EQ(at_a[0].indices, (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(at_a[0].Number(protocol::kPropX), -70);
+
+  // From now on each one's movement reaches the other over TCP, without a level change.
+  a.Send(msg::kProperties, Entry(protocol::kPropX, 81));
+  const auto moved_a = AboutPlayer(b.Drain(), 1);
+  ASSERT_EQ(moved_a.size(), 1u);
+  EXPECT_EQ(moved_a[0].Number(protocol::kPropX), 81);
+  b.Send(msg::kProperties, Entry(protocol::kPropX, -71));
+  const auto moved_b = AboutPlayer(a.Drain(), 2);
+  ASSERT_EQ(moved_b.size(), 1u);
+  EXPECT_EQ(moved_b[0].Number(protocol::kPropX), -71);
+}
+
 TEST_F(KServerTest, ConnectedClientCannotChangeItsIdOrAddress) {
   ProtocolClient a;
   ProtocolClient b;
@@ -438,6 +475,26 @@ TEST(KServerProgram, RejectsBadPortsAndBusyPorts) {
   for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) ::unsetenv(name);
   EXPECT_EQ(KServerProcess::RunOnce({"--dir", dir}, &output), 2);
   EXPECT_NE(output.find("--headless"), std::string::npos) << output;
+}
+
+TEST(KServerProgram, ListenTakesPlayersOnTheGivenAddressOnly) {
+  KServerProcess server;
+  KServerOptions options;
+  options.extra_args = {"--listen", "127.0.0.2"};
+  ASSERT_TRUE(server.Start(options)) << server.Log();
+  EXPECT_NE(server.Log().find("listening on 127.0.0.2"), std::string::npos) << server.Log();
+  EXPECT_FALSE(net::ConnectTcp(net::kLoopbackAddress, server.port(), 2000ms));
+  ProtocolClient player;
+  ASSERT_TRUE(player.ConnectTo(*net::ParseIpv4("127.0.0.2"), server.port()));
+  player.Login("guest", "guest");
+  EXPECT_TRUE(player.WaitFor(msg::kOwnProperties).has_value());
+
+  std::string output;
+  EXPECT_EQ(
+      KServerProcess::RunOnce(
+          {"--headless", "--dir", server.directory().string(), "--listen", "127.0.0"}, &output),
+      2);
+  EXPECT_NE(output.find("not a dotted IPv4 address"), std::string::npos) << output;
 }
 
 TEST(KServerProgram, AddAccountAppendsAndRefusesDuplicates) {

@@ -31,6 +31,8 @@ struct KServerOptions {
   std::vector<std::string> extra_args;
   /// The program; by default build/bin/kserver of this build.
   std::filesystem::path program;
+  /// Words that run the program, before it: `ip netns exec NAME` runs it in a namespace.
+  std::vector<std::string> command_prefix;
   /// How long to wait for the start line.
   std::chrono::milliseconds start_timeout{10000};
 };
@@ -90,9 +92,12 @@ class KServerProcess {
     if (options.program.empty()) options.program = DefaultProgram();
     if (!Prepare(options.world)) return false;
     // Tests read every log line; the per-address log limit is for the open internet.
-    std::vector<std::string> args = {options.program.string(), "--headless", "--dir",
-                                     directory_.string(),      "--port",     "0",
-                                     "--log-per-address",      "0"};
+    std::vector<std::string> args = options.command_prefix;
+    for (const std::string& word :
+         {options.program.string(), std::string("--headless"), std::string("--dir"),
+          directory_.string(), std::string("--port"), std::string("0"),
+          std::string("--log-per-address"), std::string("0")})
+      args.push_back(word);
     args.insert(args.end(), options.extra_args.begin(), options.extra_args.end());
     if (!Spawn(args)) return false;
     static constexpr std::string_view kStarted = "server started at port ";
@@ -196,7 +201,7 @@ class KServerProcess {
       std::vector<char*> argv;
       for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
+      ::execvp(argv[0], argv.data());
       ::_exit(127);
     }
     ::close(fds[1]);

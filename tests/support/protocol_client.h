@@ -46,8 +46,10 @@ class ProtocolClient : public protocol::MessageSink {
   ProtocolClient& operator=(const ProtocolClient&) = delete;
 
   /// Connects to the server on loopback.
-  bool Connect(std::uint16_t port) {
-    auto stream = net::ConnectTcp(net::kLoopbackAddress, port, std::chrono::milliseconds(3000));
+  bool Connect(std::uint16_t port) { return ConnectTo(net::kLoopbackAddress, port); }
+  /// Connects to the server at `address` (first octet in the low byte).
+  bool ConnectTo(std::uint32_t address, std::uint16_t port) {
+    auto stream = net::ConnectTcp(address, port, std::chrono::milliseconds(3000));
     if (!stream) return false;
     stream_ = std::move(stream.value());
     connection_.set_stream(&link_);

@@ -139,7 +139,9 @@ void Bot::Tick(double seconds) {
 
 void Bot::HoldKeys(double seconds) {
   Keys keys;
-  switch (options_.walk) {
+  const bool walking =
+      seconds >= options_.walk_after && (options_.walk_until <= 0 || seconds < options_.walk_until);
+  switch (walking ? options_.walk : WalkPattern::kStill) {
     case WalkPattern::kStill:
       break;
     case WalkPattern::kForward:
@@ -200,6 +202,19 @@ void Bot::LoadLevel(const std::filesystem::path& file) {
   // A relative name would be looked up among the asset folders instead.
   game_.LoadLevel((error ? file : absolute).string());
 }
+
+void Bot::PrintOthers(double seconds) {
+  std::ostringstream time;
+  time.setf(std::ios::fixed);
+  time.precision(1);
+  time << seconds << "s";
+  Print(time.str() + " at " + Point(position()));
+  for (const auto& other : game_.world().OtherPlayers()) {
+    Print(time.str() + " sees " + other->Nickname + " at " + Point({other->X, other->Y, other->Z}));
+  }
+}
+
+void Bot::ShowNotice(std::string_view text) { Print("notice: " + std::string(text)); }
 
 void Bot::OnChatLine(const std::string& line) {
   if (line.rfind(game_.LocalPlayer().Nickname + ": ", 0) != 0) ++chats_seen_;
@@ -267,6 +282,7 @@ SwarmTotals Tally(const std::vector<std::unique_ptr<Bot>>& bots) {
     t.datagrams_sent += st.datagrams_sent;
     t.datagrams_received += st.datagrams_received;
     t.datagrams_dropped += st.datagrams_dropped;
+    t.udp_fallbacks += st.udp_fallbacks;
   }
   return t;
 }
@@ -299,6 +315,8 @@ std::string Summary(double seconds, const SwarmTotals& t) {
       << " over TCP, " << t.udp_movements << " over UDP)\n"
       << "  UDP datagrams:        " << t.datagrams_sent << " sent, " << t.datagrams_received
       << " received, " << t.datagrams_dropped << " dropped\n"
+      << "  UDP fallbacks:        " << t.udp_fallbacks
+      << " (nothing arrived over UDP: movement and chat went through the server)\n"
       << "  chat lines:           " << t.chats_sent << " said, " << t.chats_seen << " heard\n"
       << "  failed connects:      " << t.connect_failures << "\n";
   for (const auto& [text, count] : t.connect_failure_texts) {

@@ -36,6 +36,10 @@ struct BotOptions {
   std::string password = "guest";
   std::string nick_prefix = "bot";
   WalkPattern walk = WalkPattern::kCircle;
+  /// The bots walk from this many seconds after the start until `walk_until` (0: to the end)
+  /// and stand still otherwise.
+  double walk_after = 0;
+  double walk_until = 0;
   /// Seconds between two presses of the jump key; 0 never jumps.
   double jump_seconds = 0;
   /// Seconds between two chat lines; 0 says nothing.
@@ -94,9 +98,13 @@ class Bot : public client::SessionHost {
   client::GameWorld& game() { return game_; }
   /// The local player's recorded position.
   Position position();
+  /// With verbose output: where the bot stands, and one line per other player it knows with
+  /// where it sees that player.
+  void PrintOthers(double seconds);
 
   void ShowMessage(std::string_view text, std::string_view caption) override;
   void LoadLevel(const std::filesystem::path& file) override;
+  void ShowNotice(std::string_view text) override;
 
  private:
   void HoldKeys(double seconds);
@@ -136,6 +144,8 @@ struct SwarmTotals {
   std::uint64_t tcp_movements = 0, udp_movements = 0;
   std::uint64_t datagrams_sent = 0, datagrams_received = 0, datagrams_dropped = 0;
   std::uint64_t chats_sent = 0, chats_seen = 0;
+  /// Bots whose UDP channel heard nothing and that went over to the server's relay.
+  std::uint64_t udp_fallbacks = 0;
   int connect_failures = 0;
   /// Why the connects failed, and how many bots each reason stopped.
   std::map<std::string, int> connect_failure_texts;

@@ -49,6 +49,7 @@ static int RunProgram(int argc, char** argv) {
   double duration = 0;
   double status_seconds = 5;
   bool verbose = false;
+  double others_seconds = 0;
 
   CLI::App app{
       "Headless players: N bots log in to a game server, walk through its levels by holding "
@@ -69,6 +70,12 @@ static int RunProgram(int argc, char** argv) {
                  "random (a new combination about every second)")
       ->check(CLI::IsMember({"still", "forward", "circle", "random"}))
       ->capture_default_str();
+  app.add_option("--walk-after", options.walk_after,
+                 "Stand still for the first SECONDS, then walk as --walk says")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--walk-until", options.walk_until,
+                 "Stand still again from SECONDS on (0: walk to the end)")
+      ->check(CLI::NonNegativeNumber);
   app.add_option("--jump", options.jump_seconds, "Jump every SECONDS (0: never)")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--chat", options.chat_seconds, "Say a chat line every SECONDS (0: never)")
@@ -82,6 +89,10 @@ static int RunProgram(int argc, char** argv) {
   app.add_flag("--verbose", verbose,
                "Print what a player would see, each line prefixed with the bot's number: "
                "message boxes, administrator messages, levels entered and chat lines");
+  app.add_option("--others", others_seconds,
+                 "With --verbose: every SECONDS, where each bot sees the other players of its "
+                 "level (0: never)")
+      ->check(CLI::NonNegativeNumber);
   std::vector<std::string> assets;
   app.add_option("--assets", assets,
                  "Folder with the avatar's part meshes, searched before the default ones "
@@ -113,9 +124,14 @@ static int RunProgram(int argc, char** argv) {
   const auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
   Clock::time_point next_tick = start;
   double next_status = status_seconds;
+  double next_others = others_seconds;
   while (!g_stop && (duration <= 0 || elapsed() < duration)) {
     const double now = elapsed();
     for (auto& bot : bots) bot->Tick(now);
+    if (others_seconds > 0 && now >= next_others) {
+      next_others += others_seconds;
+      for (auto& bot : bots) bot->PrintOthers(now);
+    }
     if (now >= next_status) {
       next_status += status_seconds;
       std::cout << StatusLine(now, Tally(bots)) << std::endl;

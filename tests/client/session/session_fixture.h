@@ -34,9 +34,11 @@ class RecordingHost : public SessionHost {
     boxes.push_back({std::string(text), std::string(caption)});
   }
   void LoadLevel(const std::filesystem::path& file) override { levels.push_back(file); }
+  void ShowNotice(std::string_view text) override { notices.emplace_back(text); }
 
   std::vector<Box> boxes;
   std::vector<std::filesystem::path> levels;
+  std::vector<std::string> notices;
 };
 
 /// Collects the messages a server-side connection receives.
@@ -148,7 +150,6 @@ class SessionTest : public ::testing::Test {
 
   /// Creates the session and accepts its connection.
   void Connect() {
-    SessionOptions options;
     options.level_directory = levels.path() / "levels";
     session = std::make_unique<TAdventureClient>(settings, world, host, options);
     ASSERT_TRUE(session->Connected());
@@ -175,6 +176,7 @@ class SessionTest : public ::testing::Test {
   }
 
   ScratchDir levels;
+  SessionOptions options;  ///< what Connect gives the session
   LoopbackServer server;
   ClientSettings settings;
   ClientWorld world;

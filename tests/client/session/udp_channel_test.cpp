@@ -183,6 +183,59 @@ TEST_F(UdpChannelTest, FixedPortAlreadyTakenLeavesTheClientOnTcp) {
   EXPECT_EQ(session->UdpPort(), free_port);
 }
 
+TEST_F(UdpChannelTest, KeepAliveEverySecondAndFallBackAfterFiveSilentSeconds) {
+  std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
+  options.clock = [&now] { return now; };
+  Connect();
+  Peer peer, silent_elsewhere;
+  Announce(7, peer, true);
+  Announce(8, silent_elsewhere, false);  // no peer: its silence does not count
+  TPlayer& me = world.LocalPlayer();
+  me.X = 25;
+  me.ReportChanges();  // the first report: no movement datagram
+  const auto at = [&](double seconds) {
+    now = std::chrono::steady_clock::time_point{std::chrono::hours(1)} +
+          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+              std::chrono::duration<double>(seconds));
+    me.ReportChanges();
+    session->MaintainUdpChannel();
+    return session->Stats().datagrams_sent;
+  };
+
+  // Standing still, the position still goes out once a second.
+  EXPECT_EQ(at(0), 1u);
+  const auto got = peer.Receive();
+  ASSERT_TRUE(got.has_value());
+  EXPECT_EQ(*got, " " + me.MovementBody());
+  EXPECT_EQ(at(0.9), 1u);
+  EXPECT_EQ(at(1.0), 2u);
+  // A step is sent at once and restarts the second.
+  me.X = 26;
+  EXPECT_EQ(at(1.5), 3u);
+  EXPECT_EQ(at(2.4), 3u);
+  EXPECT_EQ(at(2.5), 4u);
+
+  // A datagram from the peer at 3 s restarts the silence; 5 s after it the channel closes.
+  at(3.0);
+  peer.SendTo(session->UdpPort(), Movement(1));
+  ASSERT_TRUE(PumpUdpUntil([&] { return session->Stats().datagrams_received == 1; }));
+  at(7.9);
+  EXPECT_GT(session->UdpPort(), 0);
+  EXPECT_TRUE(host.notices.empty());
+  const std::uint64_t sent = at(8.0);
+  EXPECT_EQ(session->UdpPort(), 0);
+  EXPECT_EQ(session->Stats().udp_fallbacks, 1u);
+  EXPECT_EQ(host.notices, std::vector<std::string>{std::string(kUdpBlockedText)});
+  EXPECT_TRUE(session->Connected());
+  // The next report tells the server port 0, and no datagram leaves any more.
+  me.ReportChanges();
+  EXPECT_EQ(session->OutgoingBatch().substr(session->OutgoingBatch().size() - 6), "!/   \n");
+  EXPECT_EQ(at(20), sent);
+  // The options dialog tries UDP again.
+  session->ApplyUdpSettings();
+  EXPECT_GT(session->UdpPort(), 0);
+}
+
 TEST_F(UdpChannelTest, DisconnectFreesPlayersAndPeers) {
   Connect();
   Peer in_level;
