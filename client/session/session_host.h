@@ -11,7 +11,7 @@ inline constexpr std::string_view kDisconnectedText = "You have been disconnecte
 inline constexpr std::string_view kDecompressErrorText = "Decompress error";
 inline constexpr std::string_view kAdminMessageCaption = "Administrator message";
 inline constexpr std::string_view kUdpBlockedText =
-    "UDP seems blocked: the game now goes through the server.";
+    "UDP is blocked: the game goes through the server.";
 
 /// What a session shows and what it loads. The main window implements it with message boxes
 /// and the level scene; bots and tests record the calls.
