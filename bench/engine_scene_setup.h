@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "client/world/part_table.h"
+#include "client/avatar/part_table.h"
 #include "engine/io/file_loader.h"
 #include "engine/scene/scene.h"
 #include "engine/scene/shadow.h"

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "client/world/face_grid.h"
-#include "client/world/game_world.h"
+#include "client/game/face_grid.h"
+#include "client/game/game_world.h"
 #include "engine/io/file_loader.h"
 #include "protocol/properties.h"
-#include "tests/client/world/terrain_level.h"
+#include "tests/client/game/terrain_level.h"
 
 namespace {
 

@@ -185,10 +185,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (op == 10) {
       for (int ticks = 1 + in.Byte() % 4; ticks > 0; --ticks) {
-        server.Timer2Timer();
+        server.Tick();
         CheckLists(server);
       }
-      if (in.Byte() & 1) server.Timer1Timer();
+      if (in.Byte() & 1) server.SaveCountdownTick();
       continue;
     }
     if (op == 11) {
@@ -287,7 +287,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!pipe.closed) pipe.inbound.push_back(Packet(line));
   }
   for (int ticks = 0; ticks < 3; ++ticks) {
-    server.Timer2Timer();
+    server.Tick();
     CheckLists(server);
   }
   // The shutdown waits a while for stalled readers to take the goodbye: not here.

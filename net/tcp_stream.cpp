@@ -92,6 +92,15 @@ bool TcpStream::SetNoDelay(bool enabled) {
   return fd_ >= 0 && setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &value, sizeof(value)) == 0;
 }
 
+bool TcpStream::SetKernelBuffers(int bytes) {
+  return fd_ >= 0 && setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof(bytes)) == 0 &&
+         setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes)) == 0;
+}
+
+void TcpStream::ShutdownWrite() {
+  if (fd_ >= 0) shutdown(fd_, SHUT_WR);
+}
+
 void TcpStream::HoldSends(bool hold) {
   if (fd_ < 0) return;
   const int value = hold ? 1 : 0;

@@ -28,9 +28,14 @@ class TcpStream : public protocol::ByteStream {
 
   /// Turns Nagle's coalescing off (true) or on; returns false when the system refuses.
   bool SetNoDelay(bool enabled);
+  /// Asks for kernel send and receive buffers of `bytes` each (Linux books twice the amount
+  /// asked); returns false when the system refuses.
+  bool SetKernelBuffers(int bytes);
   /// Corks the socket while held, so the small pieces of one packet leave as one segment.
   void HoldSends(bool hold) override;
 
+  /// Says the last byte was sent (a half-close) and keeps reading possible.
+  void ShutdownWrite();
   /// Closes the socket; later calls report kError.
   void Close();
   /// Closes the socket and drops what it has not sent yet (the peer sees a reset), so the

@@ -248,7 +248,7 @@ void TAdventure::SendChatLine() {
   entry += me.EncodeProperty(protocol::kPropChatText);
   me.ApplyProperties(entry, true);
   chat_line_->clear();
-  if (TAdventureClient* session = CurrentSession(world())) session->SendChat(me.ChatText);
+  if (PlayerSession* session = world().CurrentSession()) session->SendChat(me.ChatText);
 }
 
 void TAdventure::SetChatMode(bool on) { game_->SetChatMode(on); }

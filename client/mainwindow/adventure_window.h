@@ -12,10 +12,10 @@
 
 #include "client/config/client_settings.h"
 #include "client/config/ui/connect_host.h"
+#include "client/game/game_world.h"
+#include "client/label/name_label.h"
 #include "client/session/adventure_client.h"
 #include "client/session/session_host.h"
-#include "client/world/game_world.h"
-#include "client/world/name_label.h"
 #include "engine/gl/view.h"
 #include "engine/io/canvas.h"
 #include "engine/io/file_loader.h"

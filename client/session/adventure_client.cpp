@@ -27,10 +27,6 @@ constexpr std::chrono::seconds kUdpSilenceLimit{5};
 
 }  // namespace
 
-TAdventureClient* CurrentSession(const ClientWorld& world) {
-  return dynamic_cast<TAdventureClient*>(world.CurrentSession());
-}
-
 TAdventureClient::TAdventureClient(ClientSettings& settings, ClientWorld& world, SessionHost& host,
                                    SessionOptions options)
     : settings_(settings),

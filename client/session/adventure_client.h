@@ -67,9 +67,9 @@ class TAdventureClient final : public PlayerSession, private protocol::MessageSi
   /// Compresses the batch into a packet; an overflowing output queue ends the session.
   void FlushBatch();
   /// Hands the output queue to the socket, as much as it takes now.
-  void SendPending();
+  void SendPending() override;
   /// Reads everything the socket holds and handles every message of every whole packet.
-  void ReceiveTcp();
+  void ReceiveTcp() override;
   /// Ends the session: frees the remote players, closes the sockets, tells the user why.
   void Disconnect();
 
@@ -82,9 +82,9 @@ class TAdventureClient final : public PlayerSession, private protocol::MessageSi
   void OpenUdpChannel();
   /// The options dialog's rule on closing: reopens or closes the UDP channel when the settings
   /// no longer match it.
-  void ApplyUdpSettings();
+  void ApplyUdpSettings() override;
   /// Handles every datagram waiting on the UDP channel.
-  void ReceiveUdp();
+  void ReceiveUdp() override;
   /// Applies a datagram accepted from `player`.
   void HandleDatagram(TPlayer& player, std::string_view text);
   /// Sends one datagram to every level peer.
@@ -97,9 +97,9 @@ class TAdventureClient final : public PlayerSession, private protocol::MessageSi
   /// none for a second, so a lost datagram is repaired and NAT mappings stay open; and closes
   /// a channel that has had peers for 5 s and heard none of them for 5 s (a NAT or firewall
   /// in the way), so that the server relays everything over TCP from then on.
-  void MaintainUdpChannel();
+  void MaintainUdpChannel() override;
   /// Sends a chat line to the peers; over 200 bytes it is cut and "..." appended.
-  void SendChat(std::string_view text);
+  void SendChat(std::string_view text) override;
   void AddPeer(TPlayer& player) override;
   void RemovePeer(TPlayer& player) override;
   int UdpPort() const override { return udp_port_; }
@@ -151,8 +151,5 @@ class TAdventureClient final : public PlayerSession, private protocol::MessageSi
   protocol::PacketConnection connection_;
   SessionStats stats_;
 };
-
-/// The world's current session as a client session, or null.
-TAdventureClient* CurrentSession(const ClientWorld& world);
 
 }  // namespace tarvo::client

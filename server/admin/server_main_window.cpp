@@ -148,9 +148,9 @@ void ServerMainWindow::SessionCountChanged(int count) {
   tray_icon_->setToolTip(QString("Tarvo: %1 player(s)").arg(count));
 }
 
-void ServerMainWindow::Tick() { server_.Timer2Timer(); }
+void ServerMainWindow::Tick() { server_.Tick(); }
 
-void ServerMainWindow::SaveCountdown() { server_.Timer1Timer(); }
+void ServerMainWindow::SaveCountdown() { server_.SaveCountdownTick(); }
 
 void ServerMainWindow::OnDisconnectRemoteClicked() { server_.DestroyRemoteSessions(); }
 

@@ -87,12 +87,12 @@ int RunHeadless(TServerFrame& server, int stats_every) {
   auto next_tick = Clock::now();
   auto next_save_tick = next_tick + save_tick;
   while (g_stop_signal == 0) {
-    server.Timer2Timer();
+    server.Tick();
     stats.Add(server.last_tick_wall_us(), server.last_tick_cpu_us(),
               server.player_sessions().size());
     const auto now = Clock::now();
     if (now >= next_save_tick) {
-      server.Timer1Timer();
+      server.SaveCountdownTick();
       next_save_tick += save_tick;
       if (next_save_tick < now) next_save_tick = now + save_tick;
     }

@@ -4,7 +4,7 @@ namespace tarvo::server {
 
 class TServerFrame;
 
-/// Drives a started server without windows: `Timer2Timer` every 50 ms and `Timer1Timer` every
+/// Drives a started server without windows: `Tick` every 50 ms and `SaveCountdownTick` every
 /// second, sleeping in between, until SIGINT or SIGTERM; then runs the Shutdown path. With
 /// `stats_every` > 0, logs the CPU time of the ticks (median, 99th percentile, maximum) and the
 /// resident memory every that many ticks. Returns the exit status.

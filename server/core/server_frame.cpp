@@ -1,7 +1,5 @@
 #include "server/core/server_frame.h"
 
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -123,7 +121,7 @@ void TServerFrame::SetCompression(protocol::Compressor compressor, int threads) 
   }
 }
 
-void TServerFrame::Timer2Timer() {
+void TServerFrame::Tick() {
   if (closed_ || !listener_.IsOpen()) return;
   const auto wall_start = std::chrono::steady_clock::now();
   const std::int64_t start = ProcessCpuMicros();
@@ -133,9 +131,7 @@ void TServerFrame::Timer2Timer() {
     if (limits_.send_buffer_bytes > 0) {
       // Linux books twice what is asked; the cap keeps what a peer that never reads can pin in
       // the kernel near the size of our own output queue.
-      const int size = std::max(limits_.send_buffer_bytes / 2, 1);
-      ::setsockopt(accepted.stream->fd(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-      ::setsockopt(accepted.stream->fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+      (void)accepted.stream->SetKernelBuffers(std::max(limits_.send_buffer_bytes / 2, 1));
     }
     AcceptSession(std::make_unique<net::TcpStream>(std::move(*accepted.stream)),
                   accepted.peer_address);
@@ -205,7 +201,7 @@ void TServerFrame::CompressAndSendAll() {
       [this](std::size_t i) { send_order_[i]->SendPending(); });
 }
 
-void TServerFrame::Timer1Timer() {
+void TServerFrame::SaveCountdownTick() {
   if (closed_) return;
   if (--save_countdown_ <= 0) {
     save_countdown_ = kSaveInterval;
@@ -412,7 +408,7 @@ void TServerFrame::CloseAll() {
   std::vector<net::TcpStream*> open;
   for (const auto& p : player_sessions_) {
     if (auto* tcp = dynamic_cast<net::TcpStream*>(p->stream()); tcp && tcp->IsOpen()) {
-      ::shutdown(tcp->fd(), SHUT_WR);
+      tcp->ShutdownWrite();
       open.push_back(tcp);
     }
   }

@@ -41,8 +41,8 @@ struct StartResult {
 };
 
 /// The server: the listening socket, the player and remote-control sessions, the level cache,
-/// the accounts and the file store, driven by two ticks (`Timer2Timer` every 50 ms,
-/// `Timer1Timer` every second) on one thread. Windows and logs learn of changes through the
+/// the accounts and the file store, driven by two ticks (`Tick` every 50 ms,
+/// `SaveCountdownTick` every second) on one thread. Windows and logs learn of changes through the
 /// `ServerObserver`; remote control plugs in as a `RemoteControl`.
 class TServerFrame final : public AccountObserver {
  public:
@@ -74,9 +74,9 @@ class TServerFrame final : public AccountObserver {
   int compression_threads() const { return compression_threads_; }
 
   /// The 50 ms tick: accepts connections, then services every session in list order.
-  void Timer2Timer();
+  void Tick();
   /// The one-second tick: counts down to the next save of the accounts file.
-  void Timer1Timer();
+  void SaveCountdownTick();
 
   /// Creates a player session for an accepted connection, or closes it when 200 exist.
   TServerPlayer* AcceptSession(std::unique_ptr<protocol::ByteStream> stream, std::uint32_t address);
@@ -151,10 +151,10 @@ class TServerFrame final : public AccountObserver {
   int save_countdown() const { return save_countdown_; }
   /// A serial number for a new session; never repeats.
   std::uint64_t NextSerial() { return next_serial_++; }
-  /// CPU time the last `Timer2Timer` took in this process (compression threads included), in
+  /// CPU time the last `Tick` took in this process (compression threads included), in
   /// microseconds.
   std::int64_t last_tick_cpu_us() const { return last_tick_cpu_us_; }
-  /// Wall-clock time the last `Timer2Timer` took, in microseconds.
+  /// Wall-clock time the last `Tick` took, in microseconds.
   std::int64_t last_tick_wall_us() const { return last_tick_wall_us_; }
 
  private:

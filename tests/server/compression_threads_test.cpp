@@ -110,7 +110,7 @@ ReceivedStreams Script(const std::filesystem::path& dir, protocol::Compressor co
       protocol::PutEntry(move, protocol::kPropViewAngle, (tick * 10 + i) % 360);
       if (tick > 1 && tick < kTicks - 2) streams[i]->Feed(ClientPacket(msg::kProperties, move));
     }
-    server.Timer2Timer();
+    server.Tick();
     for (std::size_t i = 0; i < streams.size(); ++i) {
       DecodeFrom(streams[i]->sent, decoded[i], run.messages[i]);
       run.per_tick[i].push_back(run.messages[i].size());

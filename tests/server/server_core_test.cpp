@@ -343,7 +343,7 @@ TEST(ServerCoreLimits, ALevelTooLargeForOnePacketIsRefusedAndReported) {
   ASSERT_TRUE(client.Connect(server.port()));
   client.Login("guest", "guest");
   for (int i = 0; i < 10; ++i) {
-    server.Timer2Timer();
+    server.Tick();
     std::this_thread::sleep_for(std::chrono::milliseconds(3));
     client.Poll();
   }

@@ -16,7 +16,7 @@ inline void Settle(TServerFrame& server,
                    const std::vector<std::unique_ptr<testing::ProtocolClient>>& clients,
                    int ticks = 6) {
   for (int i = 0; i < ticks; ++i) {
-    server.Timer2Timer();
+    server.Tick();
     std::this_thread::sleep_for(std::chrono::milliseconds(3));
     for (const auto& c : clients) c->Poll();
   }

@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "client/world/name_label.h"
-#include "client/world/part_table.h"
+#include "client/avatar/part_table.h"
+#include "client/label/name_label.h"
 #include "engine/io/file_loader.h"
 #include "engine/io/surface.h"
 #include "engine/scene/light.h"

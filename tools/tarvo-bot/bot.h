@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "client/config/client_settings.h"
+#include "client/game/game_world.h"
 #include "client/session/adventure_client.h"
-#include "client/world/game_world.h"
 #include "engine/io/file_loader.h"
 
 namespace tarvo::bot {

@@ -12,7 +12,6 @@
 #include "client/config/configuration.h"
 #include "client/config/integer_parser.h"
 #include "client/config/ui/dialog_support.h"
-#include "client/session/adventure_client.h"
 
 namespace tarvo::client {
 namespace {
@@ -120,7 +119,7 @@ void TMoreOptions::StoreAndApply() {
   }
   settings_.NoUdp = no_udp_box_->isChecked();
   SaveConfiguration();
-  if (TAdventureClient* session = CurrentSession(world_)) session->ApplyUdpSettings();
+  if (PlayerSession* session = world_.CurrentSession()) session->ApplyUdpSettings();
 }
 
 bool TMoreOptions::eventFilter(QObject* watched, QEvent* event) {

@@ -130,11 +130,11 @@ TEST_F(MainWindowGui, FramesGoOnWhileTheDisconnectBoxIsOpen) {
     }
   });
   watch->start(10);
-  for (int i = 0; i < 100 && CurrentSession(window->world()) != nullptr; ++i) {
+  for (int i = 0; i < 100 && window->world().CurrentSession() != nullptr; ++i) {
     window->Tick();  // the disconnect shows its box from inside this tick
     QTest::qWait(20);
   }
-  EXPECT_EQ(CurrentSession(window->world()), nullptr);
+  EXPECT_EQ(window->world().CurrentSession(), nullptr);
   ASSERT_GE(age_at_box, 0) << "no disconnect box";
   EXPECT_GE(age_under_box - age_at_box, 5) << "ticks ran while the box was open";
 }

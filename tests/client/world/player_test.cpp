@@ -14,6 +14,12 @@ namespace {
 // Records what the player asks of its session.
 class RecordingSession : public PlayerSession {
  public:
+  void ReceiveTcp() override {}
+  void ReceiveUdp() override {}
+  void MaintainUdpChannel() override {}
+  void SendPending() override {}
+  void SendChat(std::string_view) override {}
+  void ApplyUdpSettings() override {}
   int UdpPort() const override { return udp_port; }
   void SendProperties(std::string_view text) override { properties.emplace_back(text); }
   void SendMovement(std::string_view body) override { movements.emplace_back(body); }

@@ -134,11 +134,11 @@ class DialogTest : public ::testing::Test {
   // The game loop's network steps and the server's tick, until `done` or five seconds.
   bool RunUntil(const std::function<bool()>& done) {
     for (int i = 0; i < 1000; ++i) {
-      if (TAdventureClient* session = CurrentSession(world_)) session->ReceiveTcp();
-      if (TAdventureClient* session = CurrentSession(world_)) session->ReceiveUdp();
+      if (PlayerSession* session = world_.CurrentSession()) session->ReceiveTcp();
+      if (PlayerSession* session = world_.CurrentSession()) session->ReceiveUdp();
       world_.LocalPlayer().ReportChanges();
-      if (TAdventureClient* session = CurrentSession(world_)) session->SendPending();
-      server_->Timer2Timer();
+      if (PlayerSession* session = world_.CurrentSession()) session->SendPending();
+      server_->Tick();
       if (done()) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -244,7 +244,7 @@ TEST_F(DialogTest, StartOpensTheSessionAndDoesNotEndTheProgram) {
   EXPECT_EQ(host_.program_ended, 0);
   EXPECT_EQ(host_.main_window_shown, 1);
   ASSERT_NE(host_.session, nullptr);
-  EXPECT_EQ(CurrentSession(world_), host_.session.get());
+  EXPECT_EQ(world_.CurrentSession(), host_.session.get());
   ASSERT_TRUE(RunUntil([&] {
     const auto* me = PlayerAtServer();
     return me != nullptr && me->values().Text(protocol::kPropNickname) == "Bea";

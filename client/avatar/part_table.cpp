@@ -1,4 +1,4 @@
-#include "client/world/part_table.h"
+#include "client/avatar/part_table.h"
 
 namespace tarvo::client {
 namespace {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "client/avatar/part_table.h"
+#include "client/game/collision.h"
+#include "client/game/input_state.h"
 #include "client/world/avatar_view.h"
 #include "client/world/client_world.h"
-#include "client/world/collision.h"
-#include "client/world/input_state.h"
-#include "client/world/part_table.h"
 #include "engine/scene/light.h"
 #include "engine/scene/scene.h"
 #include "engine/scene/shadow.h"

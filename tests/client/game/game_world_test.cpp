@@ -1,4 +1,4 @@
-#include "client/world/game_world.h"
+#include "client/game/game_world.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "client/world/game_world.h"
+#include "client/game/game_world.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +6,7 @@
 #include <numbers>
 #include <random>
 
-#include "client/session/adventure_client.h"
-#include "client/world/face_grid.h"
+#include "client/game/face_grid.h"
 
 namespace tarvo::client {
 namespace {
@@ -137,9 +136,9 @@ void GameWorld::Tick() {
   const bool session_steps = !in_session_steps_ && !session_held_;
   if (session_steps) {
     in_session_steps_ = true;
-    if (TAdventureClient* session = CurrentSession(world_)) {
+    if (PlayerSession* session = world_.CurrentSession()) {
       session->ReceiveTcp();
-      if (TAdventureClient* still = CurrentSession(world_)) still->ReceiveUdp();
+      if (PlayerSession* still = world_.CurrentSession()) still->ReceiveUdp();
     }
     in_session_steps_ = false;
     if (!initialized_) return;
@@ -148,7 +147,7 @@ void GameWorld::Tick() {
   if (session_steps) {
     in_session_steps_ = true;
     LocalPlayer().ReportChanges();
-    if (TAdventureClient* session = CurrentSession(world_)) {
+    if (PlayerSession* session = world_.CurrentSession()) {
       session->MaintainUdpChannel();
       session->SendPending();
     }

@@ -1,4 +1,4 @@
-#include "client/world/input_state.h"
+#include "client/game/input_state.h"
 
 namespace tarvo::client {
 

@@ -4,7 +4,7 @@
 #include <glm/vec3.hpp>
 #include <vector>
 
-#include "client/world/collision.h"
+#include "client/game/collision.h"
 
 namespace tarvo::client {
 

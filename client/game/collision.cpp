@@ -1,4 +1,4 @@
-#include "client/world/collision.h"
+#include "client/game/collision.h"
 
 #include <glm/geometric.hpp>
 

@@ -1,6 +1,6 @@
 // The grid collider against the plain loop: two worlds, the same keys and the same random
 // source, compared bit for bit after every tick.
-#include "client/world/face_grid.h"
+#include "client/game/face_grid.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "client/world/game_world.h"
+#include "client/game/game_world.h"
 #include "engine/io/file_loader.h"
-#include "tests/client/world/terrain_level.h"
+#include "tests/client/game/terrain_level.h"
 
 namespace tarvo::client {
 namespace {

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "client/world/game_world.h"
+#include "client/game/game_world.h"
 #include "engine/io/surface.h"
 
 namespace tarvo::client {

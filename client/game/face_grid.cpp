@@ -1,4 +1,4 @@
-#include "client/world/face_grid.h"
+#include "client/game/face_grid.h"
 
 #include <algorithm>
 #include <cmath>

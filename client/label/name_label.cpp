@@ -1,4 +1,4 @@
-#include "client/world/name_label.h"
+#include "client/label/name_label.h"
 
 #include "engine/io/canvas.h"
 
