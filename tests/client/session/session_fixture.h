@@ -148,7 +148,6 @@ class SessionTest : public ::testing::Test {
 
   /// Creates the session and accepts its connection.
   void Connect() {
-    SessionOptions options;
     options.level_directory = levels.path() / "levels";
     session = std::make_unique<TAdventureClient>(settings, world, host, options);
     ASSERT_TRUE(session->Connected());
@@ -179,6 +178,7 @@ class SessionTest : public ::testing::Test {
   ClientSettings settings;
   ClientWorld world;
   RecordingHost host;
+  SessionOptions options;
   std::unique_ptr<TAdventureClient> session;
 };
 
