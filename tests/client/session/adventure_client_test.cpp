@@ -263,6 +263,17 @@ TEST_F(SessionTest, AReasonEndingATickIsForgottenWhenTheNextTickHandlesMore) {
   EXPECT_EQ(world.LocalPlayer().LevelFile, "l255");
 }
 
+TEST_F(SessionTest, ADecompressErrorIsShownAfterTheMessagesBeforeIt) {
+  Connect();
+  server.SendBatch(LevelNameLines(0, 300));
+  server.SendRaw(LoopbackServer::Frame("not zlib"));
+  std::this_thread::sleep_for(100ms);  // both in the socket before the first tick
+  ASSERT_TRUE(PumpUntil([&] { return !host.boxes.empty(); }));
+  EXPECT_EQ(host.boxes[0].text, "Decompress error");
+  EXPECT_EQ(world.LocalPlayer().LevelFile, "l299");
+  EXPECT_TRUE(session->Connected());
+}
+
 // ---- Long messages ----
 
 TEST_F(SessionTest, AnnouncedLongMessageIsSkippedWholeAndHandlingGoesOn) {
