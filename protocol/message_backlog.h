@@ -42,6 +42,14 @@ class MessageBacklog final : public MessageSink {
   std::size_t Handle(Handler&& handler, Clock::time_point deadline = Clock::time_point::max()) {
     if (handling_) return 0;
     handling_ = true;
+    // A handler that throws leaves the backlog usable, without the message it was given.
+    struct Done {
+      MessageBacklog& backlog;
+      ~Done() {
+        backlog.handling_ = false;
+        backlog.Settle();
+      }
+    } done{*this};
     const bool timed = deadline != Clock::time_point::max();
     std::size_t handled = 0;
     while (first_ < entries_.size() && !clear_requested_) {
@@ -53,8 +61,6 @@ class MessageBacklog final : public MessageSink {
       ++handled;
       handler(raw, entry.long_message);
     }
-    handling_ = false;
-    Settle();
     return handled;
   }
 

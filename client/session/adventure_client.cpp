@@ -1,5 +1,7 @@
 #include "client/session/adventure_client.h"
 
+#include <spdlog/spdlog.h>
+
 #include <algorithm>
 #include <fstream>
 #include <system_error>
@@ -136,10 +138,17 @@ void TAdventureClient::ReceiveTcp() {
   handling_ = true;
   backlog_.Handle(
       [this](std::string_view raw, bool long_message) {
-        if (long_message) {
-          SkipLongMessage(raw);
-        } else {
-          HandleMessage(raw);
+        // One message that fails must not stop the ones after it.
+        try {
+          if (long_message) {
+            SkipLongMessage(raw);
+          } else {
+            HandleMessage(raw);
+          }
+        } catch (const std::exception& e) {
+          spdlog::warn("a message from the server could not be handled: {}", e.what());
+        } catch (...) {
+          spdlog::warn("a message from the server could not be handled");
         }
       },
       deadline);

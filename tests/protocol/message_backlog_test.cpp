@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,18 @@ TEST(MessageBacklog, ClearFromAHandlerEndsTheTickAfterIt) {
   EXPECT_TRUE(backlog.empty());
   backlog.OnMessage("next");
   EXPECT_EQ(backlog.Handle([](std::string_view, bool) {}), 1u);
+}
+
+TEST(MessageBacklog, AHandlerThatThrowsLeavesTheRestWaiting) {
+  MessageBacklog backlog(256);
+  for (int i = 0; i < 3; ++i) backlog.OnMessage("m" + std::to_string(i));
+  const auto fails_on_m1 = [](std::string_view raw, bool) {
+    if (raw == "m1") throw std::runtime_error("bad");
+  };
+  EXPECT_THROW(backlog.Handle(fails_on_m1), std::runtime_error);
+  Handled handled;
+  EXPECT_EQ(backlog.Handle(handled.Handler()), 1u);
+  EXPECT_EQ(handled.raw, (std::vector<std::string>{"m2"}));
 }
 
 }  // namespace
