@@ -23,6 +23,15 @@ void DrawLabelText(engine::io::Canvas& canvas, int surface_width, const std::str
 
 }  // namespace
 
+std::string ShownText(std::string_view latin1) {
+  std::string out(latin1);
+  for (char& c : out) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || (byte >= 0x7F && byte < 0xA0)) c = '?';
+  }
+  return out;
+}
+
 int SurfaceNameLabel::SurfaceWidth(int requested_width, int text_width) {
   const int need = (requested_width < 0 ? text_width : requested_width) + 1;
   int width = 1;

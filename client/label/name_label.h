@@ -2,11 +2,16 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "client/game/game_world.h"
 #include "engine/io/surface.h"
 
 namespace tarvo::client {
+
+/// Latin-1 text from the network as the canvas draws it: every control byte (0x00 to 0x1F,
+/// 0x7F and 0x80 to 0x9F) shows as "?".
+std::string ShownText(std::string_view latin1);
 
 /// The nickname decal drawn with the 2D canvas: white bold text with a blue shadow one pixel
 /// right and down, centred on a black surface that the decal leaves out, 0.4 world units per

@@ -209,7 +209,7 @@ void TAdventure::DrawOverlays(engine::io::Canvas& canvas) {
     const auto& lines = game_->ChatLines();
     const int count = static_cast<int>(lines.size());
     for (int j = 0; j < count; ++j) {
-      canvas.TextOut(kChatLeft, kChatBottom - h * (count - j), lines[j]);
+      canvas.TextOut(kChatLeft, kChatBottom - h * (count - j), ShownText(lines[j]));
     }
   } catch (const std::exception& e) {
     spdlog::debug("chat overlay: {}", e.what());
@@ -377,6 +377,8 @@ void TAdventure::ShowMessage(std::string_view text, std::string_view caption) {
                       : QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())),
                   QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
                   QMessageBox::Ok, isVisible() ? this : nullptr);
+  // The text comes from the server: shown as it is, never taken for markup.
+  box.setTextFormat(Qt::PlainText);
   box.exec();  // the frame timer keeps firing meanwhile
 }
 

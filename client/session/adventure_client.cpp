@@ -1,5 +1,7 @@
 #include "client/session/adventure_client.h"
 
+#include <spdlog/spdlog.h>
+
 #include <algorithm>
 #include <fstream>
 #include <system_error>
@@ -33,7 +35,8 @@ TAdventureClient::TAdventureClient(ClientSettings& settings, ClientWorld& world,
       world_(world),
       host_(host),
       options_(std::move(options)),
-      connection_(&tcp_, splitter_, /*refuse_line_feeds=*/true) {
+      backlog_(options_.messages_per_tick),
+      connection_(&gate_, splitter_, /*refuse_line_feeds=*/true) {
   if (settings_.ServerAddress.empty() || settings_.ServerPort.empty()) {
     host_.ShowMessage(kConnectFailedText, "");
     return;
@@ -115,18 +118,64 @@ void TAdventureClient::SendPending() {
 }
 
 void TAdventureClient::ReceiveTcp() {
-  switch (connection_.ReceivePending(*this)) {
-    case protocol::ReceiveStatus::kClosed:
-    case protocol::ReceiveStatus::kError:
-      Disconnect();
-      break;
-    case protocol::ReceiveStatus::kDecompressError:
-      host_.ShowMessage(kDecompressErrorText, "");
-      break;
-    case protocol::ReceiveStatus::kDrained:
-    case protocol::ReceiveStatus::kBusy:
-      break;
+  // A handler's message box runs ticks of its own: they leave the backlog to the outer one.
+  if (handling_) return;
+  const auto deadline = protocol::MessageBacklog::Clock::now() + options_.tick_time_budget;
+  // Nothing is read past a close or a bad packet until what came before it is handled.
+  if (!peer_closed_ && !decompress_error_waits_) {
+    switch (connection_.ReceivePending(*this)) {
+      case protocol::ReceiveStatus::kClosed:
+      case protocol::ReceiveStatus::kError:
+        peer_closed_ = true;
+        break;
+      case protocol::ReceiveStatus::kDecompressError:
+        decompress_error_waits_ = true;
+        break;
+      case protocol::ReceiveStatus::kDrained:
+      case protocol::ReceiveStatus::kBusy:
+        break;
+    }
   }
+  handling_ = true;
+  backlog_.Handle(
+      [this](std::string_view raw, bool long_message) {
+        // One message that fails must not stop the ones after it.
+        try {
+          if (long_message) {
+            SkipLongMessage(raw);
+          } else {
+            HandleMessage(raw);
+          }
+        } catch (const std::exception& e) {
+          spdlog::warn("a message from the server could not be handled: {}", e.what());
+        } catch (...) {
+          spdlog::warn("a message from the server could not be handled");
+        }
+      },
+      deadline);
+  handling_ = false;
+  if (!backlog_.empty()) return;
+  if (decompress_error_waits_) {
+    decompress_error_waits_ = false;
+    host_.ShowMessage(kDecompressErrorText, "");
+  }
+  if (peer_closed_) {
+    peer_closed_ = false;
+    Disconnect();
+  }
+}
+
+void TAdventureClient::OnMessage(std::string_view raw) {
+  // Message 100 changes how the bytes after it are split, so it acts now rather than in turn.
+  // Fewer than three bytes announce nothing. A length no packet can hold would never be met
+  // and would swallow every later packet, so it is ignored as well.
+  if (!raw.empty() && static_cast<unsigned char>(raw[0]) - 32 == msg::kLongMessageFollows) {
+    const std::optional<int> length = protocol::ParseLongMessageFollows(raw.substr(1));
+    if (length.has_value() && *length <= static_cast<int>(protocol::kMaxBatchSize)) {
+      splitter_.EnterLongMessageMode(*length);
+    }
+  }
+  backlog_.OnMessage(raw);
 }
 
 void TAdventureClient::Disconnect() {
@@ -139,6 +188,9 @@ void TAdventureClient::Disconnect() {
   udp_.Close();
   udp_port_ = 0;
   connection_.Clear();
+  backlog_.Clear();
+  peer_closed_ = false;
+  decompress_error_waits_ = false;
   if (world_.CurrentSession() == this) world_.SetCurrentSession(nullptr);
   host_.ShowMessage(disconnect_text_.empty() ? std::string(kDisconnectedText) : disconnect_text_,
                     "");
@@ -172,15 +224,6 @@ void TAdventureClient::HandleMessage(std::string_view line) {
         host_.ShowMessage(protocol::ExpandParagraphMarks(payload), kAdminMessageCaption);
       }
       break;
-    case msg::kLongMessageFollows: {
-      // Fewer than three bytes announce nothing. A length no packet can hold would never be
-      // met and would swallow every later packet, so it is ignored as well.
-      const std::optional<int> length = protocol::ParseLongMessageFollows(payload);
-      if (length.has_value() && *length <= static_cast<int>(protocol::kMaxBatchSize)) {
-        splitter_.EnterLongMessageMode(*length);
-      }
-      break;
-    }
     default:
       break;
   }

@@ -16,6 +16,7 @@
 #include "net/tcp_stream.h"
 #include "net/udp_socket.h"
 #include "protocol/framing.h"
+#include "protocol/message_backlog.h"
 
 namespace tarvo::client {
 
@@ -27,6 +28,11 @@ struct SessionOptions {
   std::chrono::milliseconds connect_timeout{10000};
   /// The time the UDP channel's keep-alive and silence checks go by; tests set their own.
   std::function<std::chrono::steady_clock::time_point()> clock = std::chrono::steady_clock::now;
+  /// Messages from the server handled per tick at most; the rest wait, in order, so that a
+  /// flood never stops the window from drawing or quitting. 0 or less: no limit.
+  int messages_per_tick = 256;
+  /// Time per tick after which the waiting messages are left for the next tick.
+  std::chrono::milliseconds tick_time_budget{20};
 };
 
 /// Counters a session keeps for tools and tests.
@@ -68,12 +74,15 @@ class TAdventureClient final : public PlayerSession, private protocol::MessageSi
   void FlushBatch();
   /// Hands the output queue to the socket, as much as it takes now.
   void SendPending() override;
-  /// Reads everything the socket holds and handles every message of every whole packet.
+  /// Reads what the socket holds (while few enough messages wait) and handles the waiting
+  /// messages in order, up to the tick's budget. A closed connection ends the session once
+  /// every message received before the close was handled.
   void ReceiveTcp() override;
   /// Ends the session: frees the remote players, closes the sockets, tells the user why.
   void Disconnect();
 
-  /// Handles one message line from the server (without its line feed).
+  /// Handles one message line from the server (without its line feed). Message 100 has already
+  /// acted as it was taken out of the stream: it decides how the bytes after it are split.
   void HandleMessage(std::string_view line);
   /// Consumes a long message (the file of message 101), which this client does not use.
   void SkipLongMessage(std::string_view message);
@@ -122,12 +131,15 @@ class TAdventureClient final : public PlayerSession, private protocol::MessageSi
   std::size_t InputQueueSize() const { return connection_.input_queue_size(); }
   std::uint64_t BytesSent() const { return connection_.bytes_sent(); }
   std::uint64_t BytesReceived() const { return connection_.bytes_received(); }
+  /// Messages received and not yet handled.
+  std::size_t WaitingMessages() const { return backlog_.size(); }
   const SessionStats& Stats() const { return stats_; }
   ClientWorld& World() const { return world_; }
 
  private:
-  void OnMessage(std::string_view raw) override { HandleMessage(raw); }
-  void OnLongMessage(std::string_view raw) override { SkipLongMessage(raw); }
+  // protocol::MessageSink: what the splitter takes out waits in the backlog.
+  void OnMessage(std::string_view raw) override;
+  void OnLongMessage(std::string_view raw) override { backlog_.OnLongMessage(raw); }
   void HandleLevelData(std::string_view payload);
   void HandleOtherPlayer(std::string_view payload);
   void FallBackToTcp();
@@ -148,7 +160,12 @@ class TAdventureClient final : public PlayerSession, private protocol::MessageSi
   bool connected_ = false;
   std::string disconnect_text_;
   protocol::ClientSplitter splitter_;
+  protocol::MessageBacklog backlog_;
+  protocol::BackloggedStream gate_{&tcp_, backlog_};
   protocol::PacketConnection connection_;
+  bool peer_closed_ = false;             // the close waits until the backlog is handled
+  bool decompress_error_waits_ = false;  // shown after the messages received before it
+  bool handling_ = false;
   SessionStats stats_;
 };
 

@@ -69,30 +69,14 @@ void TServerPlayer::SendPending() {
   }
 }
 
-protocol::IoResult TServerPlayer::InputGate::Receive(std::uint8_t* data, std::size_t capacity) {
-  if (owner_.InputFull()) return {protocol::IoStatus::kWouldBlock, 0};
-  return owner_.stream_->Receive(data, capacity);
-}
-
-bool TServerPlayer::InputFull() const {
-  const int budget = server_.limits().messages_per_tick;
-  return budget > 0 && pending_count_ >= 2 * static_cast<std::size_t>(budget);
-}
-
 void TServerPlayer::OnMessage(std::string_view raw) {
   last_message_at_ = Clock::now();
-  pending_.append(raw);
-  pending_.push_back('\n');
-  ++pending_count_;
+  backlog_.OnMessage(raw);
 }
 
-void TServerPlayer::HandlePending(int budget) {
-  for (int handled = 0; pending_count_ > 0 && (budget <= 0 || handled < budget); ++handled) {
-    const std::size_t end = pending_.find('\n', pending_head_);
-    // Only the socket read appends to the queue, and it never runs inside a handler.
-    const std::string_view raw(pending_.data() + pending_head_, end - pending_head_);
-    pending_head_ = end + 1;
-    --pending_count_;
+void TServerPlayer::HandlePending() {
+  // Only the socket read appends to the backlog, and it never runs inside a handler.
+  backlog_.Handle([this](std::string_view raw, bool) {
     try {
       HandleMessage(raw);
     } catch (const std::exception& e) {
@@ -100,23 +84,17 @@ void TServerPlayer::HandlePending(int budget) {
     } catch (...) {
       server_.observer().Note("a message handler failed");
     }
-  }
-  if (pending_count_ == 0 || closing_) {
-    pending_.clear();
-    pending_head_ = 0;
-    pending_count_ = 0;
-  } else if (pending_head_ >= pending_.size() / 2) {
-    pending_.erase(0, pending_head_);
-    pending_head_ = 0;
-  }
+  });
+  if (closing_) backlog_.Clear();
 }
 
 void TServerPlayer::ReceivePending() {
   if (!is_connected()) return;
   servicing_ = true;
+  backlog_.set_budget(server_.limits().messages_per_tick);
   protocol::ReceiveStatus status = protocol::ReceiveStatus::kDrained;
   if (!peer_closed_) status = connection_.ReceivePending(*this);
-  HandlePending(server_.limits().messages_per_tick);
+  HandlePending();
   servicing_ = false;
   switch (status) {
     case protocol::ReceiveStatus::kDrained:
@@ -134,7 +112,7 @@ void TServerPlayer::ReceivePending() {
       break;
   }
   // The messages sent before the peer hung up are all handled first.
-  if (peer_closed_ && pending_count_ == 0) MarkClosing("connection closed by the client");
+  if (peer_closed_ && backlog_.empty()) MarkClosing("connection closed by the client");
 }
 
 void TServerPlayer::OnOutputOverflow() { MarkOverflowed(); }

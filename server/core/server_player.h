@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "protocol/framing.h"
+#include "protocol/message_backlog.h"
 #include "protocol/properties.h"
 
 namespace tarvo::server {
@@ -68,7 +69,7 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   /// marks closing, and so does a closed one once its last message was handled.
   void ReceivePending();
   /// Messages received and not yet handled.
-  std::size_t pending_messages() const { return pending_count_; }
+  std::size_t pending_messages() const { return backlog_.size(); }
 
   // ---- Session ----
 
@@ -156,24 +157,10 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   /// over TCP.
   void ResendPositionsAfterUdpClosed();
 
-  // Stops reading the socket while enough messages wait, so TCP pushes back on the sender.
-  class InputGate final : public protocol::ByteStream {
-   public:
-    explicit InputGate(TServerPlayer& owner) : owner_(owner) {}
-    protocol::IoResult Send(const std::uint8_t* data, std::size_t size) override {
-      return owner_.stream_->Send(data, size);
-    }
-    protocol::IoResult Receive(std::uint8_t* data, std::size_t capacity) override;
-    void HoldSends(bool hold) override { owner_.stream_->HoldSends(hold); }
-
-   private:
-    TServerPlayer& owner_;
-  };
-
-  // protocol::MessageSink: messages wait until the session's turn in the tick's budget.
+  // protocol::MessageSink: messages wait in the backlog for the session's turn in the tick's
+  // budget.
   void OnMessage(std::string_view raw) override;
-  bool InputFull() const;
-  void HandlePending(int budget);
+  void HandlePending();
   // protocol::FramingObserver
   void OnOutputOverflow() override;
   void OnBatchRefused(std::size_t batch_size, std::size_t compressed_size) override;
@@ -188,7 +175,10 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   TServerFrame& server_;
   std::uint64_t serial_;
   std::unique_ptr<protocol::ByteStream> stream_;
-  InputGate gate_{*this};
+  // Messages received and not yet handled; while twice the budget waits the gate reads
+  // nothing, so TCP pushes back on the sender.
+  protocol::MessageBacklog backlog_;
+  protocol::BackloggedStream gate_{stream_.get(), backlog_};
   protocol::ServerSplitter splitter_;
   protocol::PacketConnection connection_;
   protocol::PropertySet values_;
@@ -206,10 +196,6 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   bool playing_ = false;
   bool servicing_ = false;
   bool peer_closed_ = false;
-  // Received messages not yet handled, each ending in a line feed.
-  std::string pending_;
-  std::size_t pending_head_ = 0;
-  std::size_t pending_count_ = 0;
   Clock::time_point accepted_at_;
   Clock::time_point last_message_at_;
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "protocol/properties.h"
+#include "tools/tarvo-bot/terminal_text.h"
 
 namespace tarvo::bot {
 namespace {
@@ -34,24 +35,6 @@ constexpr std::array<Keys, 7> kRandomKeys = {{
     {false, true, false, false},
     {},
 }};
-
-// Server texts are Latin-1; the terminal gets UTF-8 and no control characters.
-std::string Printable(std::string_view latin1) {
-  std::string out;
-  out.reserve(latin1.size());
-  for (const char c : latin1) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x80) {
-      out += static_cast<char>(0xC0 | (byte >> 6));
-      out += static_cast<char>(0x80 | (byte & 0x3F));
-    } else if (byte < 0x20 || byte == 0x7F) {
-      out += '?';
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 std::string Point(const Position& p) {
   std::ostringstream out;
@@ -232,7 +215,7 @@ void Bot::Print(const std::string& text) {
     std::string_view line(text);
     line = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    out << "[" << index_ << "] " << (first ? "" : "  ") << Printable(line) << "\n";
+    out << "[" << index_ << "] " << (first ? "" : "  ") << TerminalText(line) << "\n";
     first = false;
     if (end == std::string::npos) break;
     start = end + 1;
@@ -320,13 +303,13 @@ std::string Summary(double seconds, const SwarmTotals& t) {
       << "  chat lines:           " << t.chats_sent << " said, " << t.chats_seen << " heard\n"
       << "  failed connects:      " << t.connect_failures << "\n";
   for (const auto& [text, count] : t.connect_failure_texts) {
-    out << "    " << count << " x \"" << text << "\"\n";
+    out << "    " << count << " x \"" << TerminalText(text) << "\"\n";
   }
   out << "  positions:            " << (t.first_position ? Positions(t) : "none in a level")
       << "\n";
   out << "  disconnects:          " << t.disconnects << "\n";
   for (const auto& [text, count] : t.disconnect_texts) {
-    out << "    " << count << " x \"" << text << "\"\n";
+    out << "    " << count << " x \"" << TerminalText(text) << "\"\n";
   }
   return out.str();
 }

@@ -16,6 +16,12 @@ TEST(NameLabel, SurfaceWidthIsAPowerOfTwoUpTo512) {
   EXPECT_EQ(SurfaceNameLabel::SurfaceWidth(2000, 40), 512);
 }
 
+TEST(NameLabel, ControlBytesShowAsQuestionMarks) {
+  // C0 (with the line feed), DEL and C1 (0x9B starts a terminal sequence); 0xA0 on is text.
+  EXPECT_EQ(ShownText(std::string("a\0\n\x1b\x1f\x7f\x80\x9b\x9f\xa0\xe4~", 12)),
+            "a????????\xa0\xe4~");
+}
+
 TEST(NameLabel, WhiteTextWithABlueShadowOnTransparentBlack) {
   engine::testing::EnsureGuiApplication();
   SurfaceNameLabel label("Ann", 256, 55);

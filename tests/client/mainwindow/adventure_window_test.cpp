@@ -139,6 +139,24 @@ TEST_F(MainWindowGui, FramesGoOnWhileTheDisconnectBoxIsOpen) {
   EXPECT_GE(age_under_box - age_at_box, 5) << "ticks ran while the box was open";
 }
 
+TEST_F(MainWindowGui, MessageBoxShowsServerTextAsItIsNotAsMarkup) {
+  QString shown;
+  Qt::TextFormat format = Qt::AutoText;
+  QTimer* watch = new QTimer(window.get());
+  QObject::connect(watch, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    shown = box->text();
+    format = box->textFormat();
+    box->close();
+  });
+  watch->start(20);
+  window->ShowMessage("<b>Kicked</b> <img src=\"/etc/x.png\">", "");
+  delete watch;
+  EXPECT_EQ(shown, "<b>Kicked</b> <img src=\"/etc/x.png\">");
+  EXPECT_EQ(format, Qt::PlainText);
+}
+
 TEST_F(MainWindowGui, EscapeEndsTheProgram) {
   QTest::keyClick(&window->view(), Qt::Key_Escape);
   EXPECT_FALSE(window->isVisible());

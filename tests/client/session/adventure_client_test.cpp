@@ -193,6 +193,87 @@ TEST_F(SessionTest, PacketSplitAcrossReadsIsHandledOnceComplete) {
   ASSERT_TRUE(PumpUntil([&] { return world.LocalPlayer().LevelFile == "one.x"; }));
 }
 
+// ---- Per-tick budget ----
+
+// Level names "l<first>" on: each one handled leaves its name in the local player.
+std::string LevelNameLines(int first, int count) {
+  std::string batch;
+  for (int i = first; i < first + count; ++i) {
+    batch += static_cast<char>(msg::kLevelName + 32);
+    batch += "l" + std::to_string(i) + "\n";
+  }
+  return batch;
+}
+
+TEST_F(SessionTest, ATickHandles256MessagesAndTheRestWaitInOrder) {
+  options.tick_time_budget = 60s;  // the count alone decides here
+  Connect();
+  server.SendBatch(LevelNameLines(0, 500));
+  server.SendBatch(LevelNameLines(500, 500));
+  std::this_thread::sleep_for(200ms);  // all of it in the socket before the first tick
+  session->ReceiveTcp();
+  EXPECT_EQ(session->Stats().messages_received, 256u);
+  EXPECT_EQ(world.LocalPlayer().LevelFile, "l255");
+  EXPECT_GE(session->WaitingMessages(), 244u);
+  session->ReceiveTcp();
+  EXPECT_EQ(session->Stats().messages_received, 512u);
+  EXPECT_EQ(world.LocalPlayer().LevelFile, "l511");
+  ASSERT_TRUE(PumpUntil([&] { return world.LocalPlayer().LevelFile == "l999"; }));
+  EXPECT_EQ(session->Stats().messages_received, 1000u);
+  EXPECT_EQ(session->WaitingMessages(), 0u);
+}
+
+TEST_F(SessionTest, AClosedConnectionHandlesEveryWaitingMessageBeforeItsBox) {
+  Connect();
+  // A long message across the first tick's end, then the reason as the last line.
+  std::string batch = LevelNameLines(0, 250);
+  batch += static_cast<char>(msg::kLongMessageFollows + 32);
+  protocol::PutNumber3(batch, 30);
+  batch += '\n';
+  batch += "\x85" + std::string(28, '\n') + "\n";
+  batch += LevelNameLines(250, 350);
+  batch += static_cast<char>(msg::kDisconnectReason + 32);
+  batch += "Bye\n";
+  server.SendBatch(batch);
+  server.Close();
+  int ticks = 0;
+  for (; ticks < 500 && host.boxes.empty(); ++ticks) {
+    session->ReceiveTcp();
+    std::this_thread::sleep_for(2ms);
+  }
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0].text, "Bye");
+  EXPECT_EQ(session->Stats().messages_received, 603u);
+  EXPECT_EQ(world.LocalPlayer().LevelFile, "l599");
+  EXPECT_GE(ticks, 3);
+  EXPECT_FALSE(session->Connected());
+}
+
+TEST_F(SessionTest, AReasonEndingATickIsForgottenWhenTheNextTickHandlesMore) {
+  options.tick_time_budget = 60s;
+  Connect();
+  std::string batch = LevelNameLines(0, 255);
+  batch += static_cast<char>(msg::kDisconnectReason + 32);
+  batch += "Kicked.\n";  // the 256th: the first tick ends with it
+  batch += LevelNameLines(255, 1);
+  server.SendBatch(batch);
+  server.Close();
+  ASSERT_TRUE(PumpUntil([&] { return !host.boxes.empty(); }));
+  EXPECT_EQ(host.boxes[0].text, "You have been disconnected from the server.");
+  EXPECT_EQ(world.LocalPlayer().LevelFile, "l255");
+}
+
+TEST_F(SessionTest, ADecompressErrorIsShownAfterTheMessagesBeforeIt) {
+  Connect();
+  server.SendBatch(LevelNameLines(0, 300));
+  server.SendRaw(LoopbackServer::Frame("not zlib"));
+  std::this_thread::sleep_for(100ms);  // both in the socket before the first tick
+  ASSERT_TRUE(PumpUntil([&] { return !host.boxes.empty(); }));
+  EXPECT_EQ(host.boxes[0].text, "Decompress error");
+  EXPECT_EQ(world.LocalPlayer().LevelFile, "l299");
+  EXPECT_TRUE(session->Connected());
+}
+
 // ---- Long messages ----
 
 TEST_F(SessionTest, AnnouncedLongMessageIsSkippedWholeAndHandlingGoesOn) {
