@@ -27,7 +27,8 @@ namespace tarvo::testing {
 struct KServerOptions {
   /// The world to copy (accounts.txt, levels/, guilds/ ...). Empty: the bundled world.
   std::filesystem::path world;
-  /// Further command-line arguments, after --headless --dir DIR --port 0 --log-per-address 0.
+  /// Further command-line arguments, after --headless --dir DIR --port 0 --log-per-address 0
+  /// --log-per-minute 0.
   std::vector<std::string> extra_args;
   /// The program; by default build/bin/kserver of this build.
   std::filesystem::path program;
@@ -89,10 +90,17 @@ class KServerProcess {
     if (options.world.empty()) options.world = BundledWorld();
     if (options.program.empty()) options.program = DefaultProgram();
     if (!Prepare(options.world)) return false;
-    // Tests read every log line; the per-address log limit is for the open internet.
-    std::vector<std::string> args = {options.program.string(), "--headless", "--dir",
-                                     directory_.string(),      "--port",     "0",
-                                     "--log-per-address",      "0"};
+    // Tests read every log line; the log limits are for the open internet.
+    std::vector<std::string> args = {options.program.string(),
+                                     "--headless",
+                                     "--dir",
+                                     directory_.string(),
+                                     "--port",
+                                     "0",
+                                     "--log-per-address",
+                                     "0",
+                                     "--log-per-minute",
+                                     "0"};
     args.insert(args.end(), options.extra_args.begin(), options.extra_args.end());
     if (!Spawn(args)) return false;
     static constexpr std::string_view kStarted = "server started at port ";
