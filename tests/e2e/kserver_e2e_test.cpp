@@ -368,7 +368,7 @@ TEST_F(FileRequestTest, SendsPicturesUpTo64499BytesAndRefusesLarger) {
 
 TEST_F(KServerTest, The201stConnectionIsToldTheServerIsFull) {
   // Without the caps on connections that have not logged in, 200 silent ones take every id.
-  ASSERT_EQ(server_.Stop(), 0);
+  server_.Stop();  // a signal this early may come before the server's handlers
   KServerOptions options;
   options.extra_args = {"--max-pending", "0", "--max-pending-per-address", "0"};
   ASSERT_TRUE(server_.Start(options)) << server_.Log();

@@ -102,12 +102,19 @@ class KServerProcess {
                                      "--log-per-minute",
                                      "0"};
     args.insert(args.end(), options.extra_args.begin(), options.extra_args.end());
+    // A restarted server's start line follows the log of the one before.
+    std::size_t log_from = 0;
+    {
+      std::lock_guard lock(mutex_);
+      log_from = log_.size();
+      stderr_closed_ = false;
+    }
     if (!Spawn(args)) return false;
     static constexpr std::string_view kStarted = "server started at port ";
     std::unique_lock lock(mutex_);
     std::size_t at = std::string::npos;
     const bool started = changed_.wait_for(lock, options.start_timeout, [&] {
-      at = log_.find(kStarted);
+      at = log_.find(kStarted, log_from);
       return at != std::string::npos || stderr_closed_;
     });
     if (!started || at == std::string::npos) return false;
