@@ -104,7 +104,10 @@ void TServerPlayer::HandlePending(int budget) {
     try {
       HandleLogin(login);
     } catch (const std::exception& e) {
-      server_.observer().Note(std::string("a message handler failed: ") + e.what());
+      server_.observer().Note(std::string("a login handler failed: ") + e.what());
+      MarkClosing("login failed");
+    } catch (...) {
+      server_.observer().Note("a login handler failed");
       MarkClosing("login failed");
     }
     ++handled;
