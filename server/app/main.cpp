@@ -98,12 +98,15 @@ int RunServer(const fs::path& directory, const std::optional<std::string>& port_
   return RunHeadless(server, stats_every);
 }
 
-// Caps on connections and the limits on password guessing (0 switches a cap or limit off).
-double account_window = 600;
-double check_interval = 2;
-double check_interval_max = 60;
+// The account pacing's times as the command line gives them, in seconds.
+struct AccountPacingSeconds {
+  double window = 600;
+  double interval = 2;
+  double interval_max = 60;
+};
 
-void AddGuessingAndCapOptions(CLI::App& app, ServerLimits& limits) {
+// Caps on connections and the limits on password guessing (0 switches a cap or limit off).
+void AddGuessingAndCapOptions(CLI::App& app, ServerLimits& limits, AccountPacingSeconds& pacing) {
   const auto add = [&app](const char* name, int& value, const char* help) {
     app.add_option(name, value, help)
         ->check(CLI::Range(0, 1000000))
@@ -126,14 +129,14 @@ void AddGuessingAndCapOptions(CLI::App& app, ServerLimits& limits) {
       "limit)");
   add("--password-checks-per-second", limits.password_checks_per_second,
       "Password checks per second for the whole server (default 200, 0: no limit)");
-  app.add_option("--account-failure-window", account_window,
+  app.add_option("--account-failure-window", pacing.window,
                  "Seconds over which an account's failed logins are counted (default 600)")
       ->check(CLI::PositiveNumber);
-  app.add_option("--account-check-interval", check_interval,
+  app.add_option("--account-check-interval", pacing.interval,
                  "Seconds between two checks of a guessed account's password; doubled by each "
                  "further failure (default 2)")
       ->check(CLI::PositiveNumber);
-  app.add_option("--account-check-interval-max", check_interval_max,
+  app.add_option("--account-check-interval-max", pacing.interval_max,
                  "Longest interval between two checks of a guessed account's password in "
                  "seconds (default 60)")
       ->check(CLI::PositiveNumber);
@@ -207,9 +210,9 @@ static int RunProgram(int argc, char** argv) {
       "running server, add accounts with kserverctl add-account.\n"
       "Exit status: 0 after a clean shutdown or a cancelled start dialog, 1 when the server\n"
       "cannot start (\"The server could not be started!\" and the reason), the final save of\n"
-      "the accounts at shutdown fails, or an account cannot be added, 2 for a bad command line or "
-      "port text, no display without --headless, or a\n"
-      "server directory another kserver uses.",
+      "the accounts at shutdown fails, or an account cannot be added, 2 for a bad command line\n"
+      "or port text, no display without --headless, or a server directory another kserver\n"
+      "uses.",
       "kserver"};
   bool headless = false;
   std::string directory_text;
@@ -290,7 +293,8 @@ static int RunProgram(int argc, char** argv) {
       ->check(CLI::PositiveNumber);
   app.add_option("--login-cooldown-max", cooldown_max, "Longest cool-down in seconds (default 600)")
       ->check(CLI::PositiveNumber);
-  AddGuessingAndCapOptions(app, limits);
+  AccountPacingSeconds pacing;
+  AddGuessingAndCapOptions(app, limits, pacing);
   app.add_option("--send-buffer", limits.send_buffer_bytes,
                  "Kernel send and receive buffer of each connection in bytes, 0 for the "
                  "system's own (default 65536)")
@@ -324,9 +328,9 @@ static int RunProgram(int argc, char** argv) {
   limits.login_failure_window = seconds(failure_window);
   limits.login_cooldown = seconds(cooldown);
   limits.login_cooldown_max = seconds(std::max(cooldown_max, cooldown));
-  limits.account_failure_window = seconds(account_window);
-  limits.account_check_interval = seconds(check_interval);
-  limits.account_check_interval_max = seconds(std::max(check_interval_max, check_interval));
+  limits.account_failure_window = seconds(pacing.window);
+  limits.account_check_interval = seconds(pacing.interval);
+  limits.account_check_interval_max = seconds(std::max(pacing.interval_max, pacing.interval));
   log_limits.summary_every = seconds(summary_every);
 
   const fs::path directory =
