@@ -38,7 +38,8 @@ run: setup
 	cmake --preset default
 	cmake --build --preset default --target kserver -j $(JOBS)
 	@[ -d build/world ] || cp -r data/world build/world
-	build/bin/kserver --headless --dir build/world --port 14901
+	build/bin/kserver --headless --dir build/world --port 14901 --max-pending-per-address 64 \
+	  --max-sessions-per-address 200
 
 # Plays on this machine: the server of `make run` in the background (unless one already listens on
 # port 14901) and the game client with its connect dialog filled in; Start enters the world.

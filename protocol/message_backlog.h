@@ -52,7 +52,8 @@ class MessageBacklog final : public MessageSink {
     } done{*this};
     const bool timed = deadline != Clock::time_point::max();
     std::size_t handled = 0;
-    while (first_ < entries_.size() && !clear_requested_) {
+    stop_requested_ = false;
+    while (first_ < entries_.size() && !clear_requested_ && !stop_requested_) {
       if (budget_ > 0 && handled >= static_cast<std::size_t>(budget_)) break;
       if (timed && handled > 0 && Clock::now() >= deadline) break;
       const Entry entry = entries_[first_++];
@@ -67,6 +68,9 @@ class MessageBacklog final : public MessageSink {
   /// Forgets every waiting message (the connection is ending); from inside a handler, once that
   /// handler returns.
   void Clear();
+  /// From inside a handler: the running `Handle` stops once that handler returns, and the
+  /// messages after it wait for the next call.
+  void StopHandling() { stop_requested_ = true; }
 
  private:
   struct Entry {
@@ -85,6 +89,7 @@ class MessageBacklog final : public MessageSink {
   std::size_t first_ = 0;
   bool handling_ = false;
   bool clear_requested_ = false;
+  bool stop_requested_ = false;
 };
 
 /// The stream a backlog's owner reads through: it reads nothing while the backlog is full, and

@@ -159,9 +159,10 @@ void ServerMainWindow::Shutdown() {
   shut_down_ = true;
   tick_timer_->stop();
   save_timer_->stop();
-  server_.Shutdown();
+  // The save's failure is logged by the observers; the exit status tells systemd and scripts.
+  const bool saved = server_.Shutdown();
   tray_icon_->hide();
-  end_program_(0);
+  end_program_(saved ? 0 : 1);
 }
 
 void ServerMainWindow::ShowWindow() {

@@ -101,7 +101,11 @@ int RunHeadless(TServerFrame& server, int stats_every) {
     std::this_thread::sleep_until(next_tick);
   }
   spdlog::info("{} received: shutting down", g_stop_signal == SIGINT ? "SIGINT" : "SIGTERM");
-  server.Shutdown();
+  if (!server.Shutdown()) {
+    spdlog::error(
+        "server stopped without saving the accounts: progress since the last save is lost");
+    return 1;
+  }
   spdlog::info("server stopped");
   return 0;
 }

@@ -20,10 +20,13 @@ std::string Describe(const TServerPlayer& session) {
 
 // 1234567 -> "1,234,567"
 std::string Grouped(long value) {
-  std::string digits = std::to_string(value);
-  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
-    digits.insert(static_cast<std::size_t>(at), ",");
-  return digits;
+  const std::string digits = std::to_string(value);
+  std::string out;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
+    out.push_back(digits[i]);
+  }
+  return out;
 }
 
 std::string Period(std::chrono::milliseconds period) {
@@ -41,17 +44,22 @@ bool LogObserver::Allow(const TServerPlayer& session) {
 }
 
 bool LogObserver::Allow(std::uint32_t address) {
-  if (limits_.lines_per_second <= 0) return true;
+  if (limits_.lines_per_second <= 0 && limits_.lines_per_minute <= 0) return true;
   const auto now = Clock::now();
   Summarise(now, false);
   AddressCount& count = counts_[address];
-  if (count.summary_start == Clock::time_point{}) count.summary_start = now;
   if (now - count.second_start >= std::chrono::seconds(1)) {
     count.second_start = now;
     count.in_second = 0;
   }
-  if (count.in_second < limits_.lines_per_second) {
+  if (now - minute_start_ >= std::chrono::minutes(1)) {
+    minute_start_ = now;
+    in_minute_ = 0;
+  }
+  if ((limits_.lines_per_second <= 0 || count.in_second < limits_.lines_per_second) &&
+      (limits_.lines_per_minute <= 0 || in_minute_ < limits_.lines_per_minute)) {
     ++count.in_second;
+    ++in_minute_;
     return true;
   }
   ++count.suppressed;
@@ -59,17 +67,18 @@ bool LogObserver::Allow(std::uint32_t address) {
 }
 
 void LogObserver::Summarise(Clock::time_point now, bool all) {
-  if (!all && now < next_summary_check_) return;
-  next_summary_check_ = now + std::chrono::milliseconds(200);
+  if (period_start_ == Clock::time_point{}) period_start_ = now;
+  if (!all && now - period_start_ < limits_.summary_every) return;
+  period_start_ = now;
+  long suppressed = 0;
+  std::size_t addresses = 0;
+  std::uint32_t one = 0;
   for (auto it = counts_.begin(); it != counts_.end();) {
     AddressCount& count = it->second;
-    if (!all && now - count.summary_start < limits_.summary_every) {
-      ++it;
-      continue;
-    }
     if (count.suppressed > 0) {
-      spdlog::info("... {} more from {} in the last {}", Grouped(count.suppressed),
-                   net::FormatIpv4(it->first), Period(limits_.summary_every));
+      suppressed += count.suppressed;
+      ++addresses;
+      one = it->first;
     }
     // An address quiet for a whole period is forgotten, so the table stays small.
     if (count.suppressed == 0 && now - count.second_start >= limits_.summary_every) {
@@ -77,8 +86,15 @@ void LogObserver::Summarise(Clock::time_point now, bool all) {
       continue;
     }
     count.suppressed = 0;
-    count.summary_start = now;
     ++it;
+  }
+  // One line per period, however many addresses there were.
+  if (addresses == 1) {
+    spdlog::info("... {} more from {} in the last {}", Grouped(suppressed), net::FormatIpv4(one),
+                 Period(limits_.summary_every));
+  } else if (addresses > 1) {
+    spdlog::info("... {} more lines about {} addresses in the last {}", Grouped(suppressed),
+                 Grouped(static_cast<long>(addresses)), Period(limits_.summary_every));
   }
 }
 
@@ -103,9 +119,11 @@ void LogObserver::SessionAccepted(const TServerPlayer& session) {
   spdlog::debug("connection accepted: {}", Describe(session));
 }
 
-void LogObserver::SessionRefusedFull(std::uint32_t address) {
+void LogObserver::ConnectionRefused(std::uint32_t address, std::string_view text,
+                                    std::string_view why) {
   if (!Allow(address)) return;
-  spdlog::warn("connection from {} closed: every player id is taken", net::FormatIpv4(address));
+  spdlog::warn("connection from {} closed: {} (sent \"{}\")", net::FormatIpv4(address), why,
+               Printable(text));
 }
 
 void LogObserver::PlayerLoggedIn(const TServerPlayer& session) {

@@ -11,14 +11,18 @@
 
 namespace tarvo::server {
 
-/// How often one address may be named in the log for traffic that did not log in.
+/// How often the log may speak of traffic that did not log in.
 struct LogLimits {
   int lines_per_second = 5;  ///< per address; 0: no limit
+  /// From all addresses together, per minute; 0: no limit. Keeps the log's growth independent
+  /// of the number of addresses a crowd uses.
+  int lines_per_minute = 300;
   std::chrono::milliseconds summary_every{std::chrono::minutes(1)};
 };
 
 /// The headless server's observer: one log line on stderr per event. Events of connections
-/// that have not logged in are limited per address; what is left out is summarised.
+/// that have not logged in are limited per address and in all; what is left out is summarised
+/// once per period. Logins, logouts and whatever concerns logged-in sessions are never left out.
 class LogObserver final : public ServerObserver {
  public:
   explicit LogObserver(LogLimits limits = {}) : limits_(limits) {}
@@ -30,7 +34,8 @@ class LogObserver final : public ServerObserver {
   void ServerStarted(const ServerStartInfo& info) override;
   void SessionCountChanged(int count) override;
   void SessionAccepted(const TServerPlayer& session) override;
-  void SessionRefusedFull(std::uint32_t address) override;
+  void ConnectionRefused(std::uint32_t address, std::string_view text,
+                         std::string_view why) override;
   void PlayerLoggedIn(const TServerPlayer& session) override;
   void LoginRefused(const TServerPlayer& session, std::string_view reason) override;
   void SessionClosed(const TServerPlayer& session, std::string_view why) override;
@@ -47,7 +52,6 @@ class LogObserver final : public ServerObserver {
   struct AddressCount {
     Clock::time_point second_start{};
     int in_second = 0;
-    Clock::time_point summary_start{};
     long suppressed = 0;
   };
   // Whether a line about unauthenticated traffic from `address` may be written now.
@@ -58,7 +62,9 @@ class LogObserver final : public ServerObserver {
 
   LogLimits limits_;
   std::unordered_map<std::uint32_t, AddressCount> counts_;
-  Clock::time_point next_summary_check_{};
+  Clock::time_point period_start_{};
+  Clock::time_point minute_start_{};
+  int in_minute_ = 0;
 };
 
 }  // namespace tarvo::server

@@ -100,6 +100,50 @@ int RunServer(const fs::path& directory, const std::optional<std::string>& port_
   return RunHeadless(server, stats_every);
 }
 
+// The account pacing's times as the command line gives them, in seconds.
+struct AccountPacingSeconds {
+  double window = 600;
+  double interval = 2;
+  double interval_max = 60;
+};
+
+// Caps on connections and the limits on password guessing (0 switches a cap or limit off).
+void AddGuessingAndCapOptions(CLI::App& app, ServerLimits& limits, AccountPacingSeconds& pacing) {
+  const auto add = [&app](const char* name, int& value, const char* help) {
+    app.add_option(name, value, help)
+        ->check(CLI::Range(0, 1000000))
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  };
+  add("--max-pending-per-address", limits.max_pending_per_address,
+      "Connections not logged in from one address; more get \"Too many connections from your "
+      "address.\" (default 8, 0: no cap)");
+  add("--max-pending", limits.max_pending,
+      "Connections not logged in from all addresses; more get \"The server is full.\" "
+      "(default 64, 0: no cap)");
+  add("--max-sessions-per-address", limits.max_sessions_per_address,
+      "Logged-in players from one address (default 32, 0: no cap)");
+  add("--login-names-per-address", limits.login_names_per_address,
+      "Different account names failing from one address within --login-failure-window that "
+      "cool the whole address down (default 20, 0: no limit)");
+  add("--account-failures", limits.account_failures,
+      "Failed logins of one account from anywhere within --account-failure-window after which "
+      "its password is checked at most once per --account-check-interval (default 10, 0: no "
+      "limit)");
+  add("--password-checks-per-second", limits.password_checks_per_second,
+      "Password checks per second for the whole server (default 200, 0: no limit)");
+  app.add_option("--account-failure-window", pacing.window,
+                 "Seconds over which an account's failed logins are counted (default 600)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--account-check-interval", pacing.interval,
+                 "Seconds between two checks of a guessed account's password; doubled by each "
+                 "further failure (default 2)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--account-check-interval-max", pacing.interval_max,
+                 "Longest interval between two checks of a guessed account's password in "
+                 "seconds (default 60)")
+      ->check(CLI::PositiveNumber);
+}
+
 bool HasDisplay() {
   return std::getenv("QT_QPA_PLATFORM") != nullptr || std::getenv("DISPLAY") != nullptr ||
          std::getenv("WAYLAND_DISPLAY") != nullptr;
@@ -153,7 +197,8 @@ static int RunProgram(int argc, char** argv) {
       "      (port, host name, address listened on, accounts, level files), logins, refusals,\n"
       "      disconnects, saves, levels loaded or reloaded, refused over-long packets. SIGINT or\n"
       "      SIGTERM shuts down: every account is refreshed and accounts.txt saved, every player\n"
-      "      is sent \"The server has been shut down.\", and the program exits with status 0.\n"
+      "      is sent \"The server has been shut down.\", and the program exits with status 0 (1\n"
+      "      when the save failed).\n"
       "  kserver --add-account NAME PASSWORD [--rights 0-3] [--guest] [--dir DIR]\n"
       "      Appends an account to accounts.txt without starting the server (for instance the\n"
       "      first administrator: --rights 3). A name and password pair that exists is refused.\n"
@@ -168,9 +213,10 @@ static int RunProgram(int argc, char** argv) {
       "Only one kserver at a time uses a server directory (it locks kserver.lock there); for a\n"
       "running server, add accounts with kserverctl add-account.\n"
       "Exit status: 0 after a clean shutdown or a cancelled start dialog, 1 when the server\n"
-      "cannot start (\"The server could not be started!\" and the reason) or an account cannot\n"
-      "be added, 2 for a bad command line or port text, no display without --headless, or a\n"
-      "server directory another kserver uses.",
+      "cannot start (\"The server could not be started!\" and the reason), the final save of\n"
+      "the accounts at shutdown fails, or an account cannot be added, 2 for a bad command line\n"
+      "or port text, no display without --headless, or a server directory another kserver\n"
+      "uses.",
       "kserver"};
   bool headless = false;
   std::string directory_text;
@@ -246,18 +292,21 @@ static int RunProgram(int argc, char** argv) {
                  "connection is not read while they do (default 64)")
       ->check(CLI::Range(1, 1000000));
   app.add_option("--login-failures", limits.login_failures,
-                 "Failed logins from one address within --login-failure-window that start its "
-                 "cool-down (default 5)")
+                 "Failed logins of one account name from one address within "
+                 "--login-failure-window that start a cool-down for that name at that address "
+                 "(default 5)")
       ->check(CLI::Range(1, 1000000));
   app.add_option("--login-failure-window", failure_window,
                  "Seconds over which failed logins are counted (default 60)")
       ->check(CLI::PositiveNumber);
   app.add_option("--login-cooldown", cooldown,
-                 "Seconds an address's logins are refused unchecked after too many failures; "
-                 "doubled by each further failure (default 10)")
+                 "Seconds logins are refused unchecked after too many failures; doubled by each "
+                 "further failure (default 10)")
       ->check(CLI::PositiveNumber);
   app.add_option("--login-cooldown-max", cooldown_max, "Longest cool-down in seconds (default 600)")
       ->check(CLI::PositiveNumber);
+  AccountPacingSeconds pacing;
+  AddGuessingAndCapOptions(app, limits, pacing);
   app.add_option("--send-buffer", limits.send_buffer_bytes,
                  "Kernel send and receive buffer of each connection in bytes, 0 for the "
                  "system's own (default 65536)")
@@ -268,6 +317,11 @@ static int RunProgram(int argc, char** argv) {
                  "Log lines per second about one address's connections that did not log in "
                  "(accepts, refusals, closes); the rest are counted and summarised, 0 for no "
                  "limit (default 5)")
+      ->check(CLI::NonNegativeNumber)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_option("--log-per-minute", log_limits.lines_per_minute,
+                 "Log lines per minute about connections that did not log in, from all addresses "
+                 "together; 0 for no limit (default 300)")
       ->check(CLI::NonNegativeNumber)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.add_option("--log-summary-every", summary_every,
@@ -286,6 +340,9 @@ static int RunProgram(int argc, char** argv) {
   limits.login_failure_window = seconds(failure_window);
   limits.login_cooldown = seconds(cooldown);
   limits.login_cooldown_max = seconds(std::max(cooldown_max, cooldown));
+  limits.account_failure_window = seconds(pacing.window);
+  limits.account_check_interval = seconds(pacing.interval);
+  limits.account_check_interval_max = seconds(std::max(pacing.interval_max, pacing.interval));
   log_limits.summary_every = seconds(summary_every);
 
   const fs::path directory =

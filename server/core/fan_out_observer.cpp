@@ -43,8 +43,9 @@ void FanOutObserver::PlayerListChanged() {
 void FanOutObserver::SessionAccepted(const TServerPlayer& session) {
   Each([&](ServerObserver& o) { o.SessionAccepted(session); });
 }
-void FanOutObserver::SessionRefusedFull(std::uint32_t address) {
-  Each([&](ServerObserver& o) { o.SessionRefusedFull(address); });
+void FanOutObserver::ConnectionRefused(std::uint32_t address, std::string_view text,
+                                       std::string_view why) {
+  Each([&](ServerObserver& o) { o.ConnectionRefused(address, text, why); });
 }
 void FanOutObserver::PlayerLoggedIn(const TServerPlayer& session) {
   Each([&](ServerObserver& o) { o.PlayerLoggedIn(session); });

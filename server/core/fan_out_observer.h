@@ -28,7 +28,8 @@ class FanOutObserver final : public ServerObserver {
   void AccountRemoved(const TServerAccount& account) override;
   void PlayerListChanged() override;
   void SessionAccepted(const TServerPlayer& session) override;
-  void SessionRefusedFull(std::uint32_t address) override;
+  void ConnectionRefused(std::uint32_t address, std::string_view text,
+                         std::string_view why) override;
   void PlayerLoggedIn(const TServerPlayer& session) override;
   void LoginRefused(const TServerPlayer& session, std::string_view reason) override;
   void SessionClosed(const TServerPlayer& session, std::string_view why) override;

@@ -136,6 +136,7 @@ void TServerFrame::Tick() {
     AcceptSession(std::make_unique<net::TcpStream>(std::move(*accepted.stream)),
                   accepted.peer_address);
   }
+  if (!refused_.empty()) ServiceRefused(Now());
   const std::size_t before = player_sessions_.size();
   ServiceList(player_sessions_, /*send_before_destroy=*/true);
   if (player_sessions_.size() != before) UpdateSessionCount();
@@ -149,7 +150,7 @@ void TServerFrame::Tick() {
 
 void TServerFrame::ServiceList(std::vector<std::unique_ptr<TServerPlayer>>& list,
                                bool send_before_destroy) {
-  const auto now = TServerPlayer::Clock::now();
+  const auto now = Now();
   for (std::size_t i = 0; i < list.size();) {
     const std::size_t count = list.size();
     TServerPlayer* session = list[i].get();
@@ -167,20 +168,23 @@ void TServerFrame::ServiceList(std::vector<std::unique_ptr<TServerPlayer>>& list
 }
 
 bool TServerFrame::CheckDeadlines(TServerPlayer& session, TServerPlayer::Clock::time_point now) {
-  // Remote-control sessions and players never time out.
+  // Remote-control sessions and players never time out; a login waiting for its turn to have
+  // its password checked is answered or refused within the login deadline.
   if (session.is_playing() || session.closing() || session.rights() > 0 ||
-      session.pending_messages() > 0)
+      session.pending_messages() > 0 || session.waiting_turn())
     return false;
   if (std::find_if(remote_sessions_.begin(), remote_sessions_.end(),
                    [&](const auto& p) { return p.get() == &session; }) != remote_sessions_.end())
     return false;
-  if (session.awaiting_login()) {
-    if (now - session.accepted_at() < limits_.login_timeout) return false;
+  // A connection kept "not logged in" by a first message of another kind meets the login
+  // deadline too, or it could hold its player id for good by talking now and then.
+  if (now - session.accepted_at() >= limits_.login_timeout) {
     session.MarkClosing("no login within " + FormatSeconds(limits_.login_timeout));
-  } else {
-    if (now - session.last_message_at() < limits_.idle_timeout) return false;
-    session.MarkClosing("not logged in and silent for " + FormatSeconds(limits_.idle_timeout));
+    return true;
   }
+  if (session.awaiting_login() || now - session.last_message_at() < limits_.idle_timeout)
+    return false;
+  session.MarkClosing("not logged in and silent for " + FormatSeconds(limits_.idle_timeout));
   return true;
 }
 
@@ -209,11 +213,36 @@ void TServerFrame::SaveCountdownTick() {
   }
 }
 
+int TServerFrame::SessionsFrom(std::uint32_t address, bool playing) const {
+  return static_cast<int>(
+      std::count_if(player_sessions_.begin(), player_sessions_.end(), [&](const auto& p) {
+        return p->is_playing() == playing && !p->closing() && p->address() == address;
+      }));
+}
+
 TServerPlayer* TServerFrame::AcceptSession(std::unique_ptr<protocol::ByteStream> stream,
                                            std::uint32_t address) {
   if (player_sessions_.size() >= static_cast<std::size_t>(kMaxPlayerSessions)) {
-    observer_->SessionRefusedFull(address);
-    return nullptr;  // the stream closes as it is freed
+    RefuseConnection(std::move(stream), address, kRefusedServerFull, "every player id is taken");
+    return nullptr;
+  }
+  // Connections that have not logged in are capped per address and in all, so that nobody can
+  // hold the player ids with connections that never log in.
+  if (limits_.max_pending_per_address > 0 &&
+      SessionsFrom(address, false) >= limits_.max_pending_per_address) {
+    RefuseConnection(std::move(stream), address, kRefusedTooManyFromAddress,
+                     "too many connections not logged in from this address");
+    return nullptr;
+  }
+  if (limits_.max_pending > 0) {
+    const auto pending =
+        std::count_if(player_sessions_.begin(), player_sessions_.end(),
+                      [](const auto& p) { return !p->is_playing() && !p->closing(); });
+    if (pending >= limits_.max_pending) {
+      RefuseConnection(std::move(stream), address, kRefusedServerFull,
+                       "too many connections not logged in");
+      return nullptr;
+    }
   }
   std::array<bool, kMaxPlayerSessions + 1> used{};
   for (const auto& p : player_sessions_) {
@@ -229,6 +258,41 @@ TServerPlayer* TServerFrame::AcceptSession(std::unique_ptr<protocol::ByteStream>
   added->QueueMessage(msg::kConnectionAccepted, protocol::BuildConnectionAccepted());
   observer_->SessionAccepted(*added);
   return added;
+}
+
+// How long a refused connection is kept for the peer to read its reason, and how many at most.
+constexpr auto kRefusedLinger = std::chrono::milliseconds(1000);
+constexpr std::size_t kMaxRefusedLingering = 256;
+
+void TServerFrame::RefuseConnection(std::unique_ptr<protocol::ByteStream> stream,
+                                    std::uint32_t address, std::string_view text,
+                                    std::string_view why) {
+  observer_->ConnectionRefused(address, text, why);
+  {
+    protocol::ServerSplitter splitter;
+    protocol::PacketConnection connection(stream.get(), splitter, /*refuse_line_feeds=*/false);
+    connection.set_compressor(compressor_);
+    (void)connection.QueueMessage(msg::kDisconnectReason, text);
+    (void)connection.SendPending();  // a fresh socket takes one small packet whole
+  }
+  if (auto* tcp = dynamic_cast<net::TcpStream*>(stream.get()); tcp && tcp->IsOpen())
+    tcp->ShutdownWrite();
+  // A flood of refusals is not kept: the oldest go first.
+  if (refused_.size() >= kMaxRefusedLingering) refused_.erase(refused_.begin());
+  refused_.push_back({std::move(stream), Now() + kRefusedLinger});
+}
+
+void TServerFrame::ServiceRefused(Clock::time_point now) {
+  std::uint8_t scratch[1024];
+  std::erase_if(refused_, [&](Refused& r) {
+    // Reading what the peer sent lets the close end with a FIN rather than a reset.
+    for (int reads = 0; reads < 16; ++reads) {
+      const protocol::IoResult got = r.stream->Receive(scratch, sizeof scratch);
+      if (got.status == protocol::IoStatus::kWouldBlock) return now >= r.until;
+      if (got.status != protocol::IoStatus::kOk || got.bytes == 0) return true;
+    }
+    return now >= r.until;
+  });
 }
 
 void TServerFrame::UpdateSessionCount() {
@@ -266,6 +330,7 @@ std::unique_ptr<TServerPlayer> TServerFrame::RemoveSession(TServerPlayer& sessio
   }
   // Its marks must never be taken for a later session.
   levels_.UnmarkSerial(session.serial());
+  account_guard_.Forget(session.serial());
   std::string removed = protocol::BuildPlayerEntries(session.id(), {});
   protocol::PutPlayerRemoved(removed);
   for (const auto& p : player_sessions_) {
@@ -371,11 +436,12 @@ AccountSaveResult TServerFrame::SaveAccounts() {
   return result;
 }
 
-void TServerFrame::Shutdown() {
-  if (closed_) return;
+bool TServerFrame::Shutdown() {
+  if (closed_) return true;
   accounts_.RefreshAllStoredProperties();
-  SaveAccounts();
+  const bool saved = SaveAccounts().ok;
   CloseAll();
+  return saved;
 }
 
 void TServerFrame::CloseAll() {
@@ -429,6 +495,7 @@ void TServerFrame::CloseAll() {
                     " player(s)");
   for (const auto& p : player_sessions_) p->CloseSocket();
   for (const auto& p : remote_sessions_) p->CloseSocket();
+  refused_.clear();
   levels_.Clear();
 }
 

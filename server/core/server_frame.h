@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -78,8 +80,12 @@ class TServerFrame final : public AccountObserver {
   /// The one-second tick: counts down to the next save of the accounts file.
   void SaveCountdownTick();
 
-  /// Creates a player session for an accepted connection, or closes it when 200 exist.
+  /// Creates a player session for an accepted connection. Over a cap (200 sessions, too many
+  /// connections not logged in from the address or in all) the connection is sent message 5
+  /// with the reason and closed instead, and nullptr is returned.
   TServerPlayer* AcceptSession(std::unique_ptr<protocol::ByteStream> stream, std::uint32_t address);
+  /// Player sessions from `address` that have not logged in (`playing`: that have).
+  int SessionsFrom(std::uint32_t address, bool playing) const;
   /// Tells the observer the number of player sessions.
   void UpdateSessionCount();
   /// Takes a session out of the lists, its account and its level, and tells the others. Returns
@@ -113,8 +119,9 @@ class TServerFrame final : public AccountObserver {
   /// Pushes an edited account to its connected player, if any.
   void ApplyAccount(TServerAccount& account);
   /// The tray's Shutdown: refreshes every account, saves the accounts file, sends every player
-  /// "The server has been shut down." and closes every connection.
-  void Shutdown();
+  /// "The server has been shut down." and closes every connection. False when the save failed
+  /// (the players' progress since the last save is lost).
+  [[nodiscard]] bool Shutdown();
   /// Writes the accounts file now.
   AccountSaveResult SaveAccounts();
 
@@ -132,6 +139,14 @@ class TServerFrame final : public AccountObserver {
   void set_limits(const ServerLimits& limits) { limits_ = limits; }
   const ServerLimits& limits() const { return limits_; }
   LoginThrottle& login_throttle() { return login_throttle_; }
+  AccountGuard& account_guard() { return account_guard_; }
+  /// The time every deadline and limit is measured with; tests replace the clock.
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point Now() const { return clock_ ? clock_() : Clock::now(); }
+  void set_clock(std::function<Clock::time_point()> clock) { clock_ = std::move(clock); }
+  /// Refused connections still being told why (their sockets close once the peer hangs up or
+  /// after a moment).
+  std::size_t refused_connections() const { return refused_.size(); }
 
   // ---- State ----
 
@@ -171,10 +186,22 @@ class TServerFrame final : public AccountObserver {
   void CompressAndSendAll();
   // The destruction steps: goodbye to every player, every socket closed, the cache freed.
   void CloseAll();
+  // Sends message 5 with `text` to a connection that gets no session and keeps it until the
+  // peer hangs up, so that closing with unread input does not reset the text away.
+  void RefuseConnection(std::unique_ptr<protocol::ByteStream> stream, std::uint32_t address,
+                        std::string_view text, std::string_view why);
+  void ServiceRefused(Clock::time_point now);
 
   std::filesystem::path server_directory_;
   ServerLimits limits_;
   LoginThrottle login_throttle_{limits_};
+  AccountGuard account_guard_{limits_};
+  std::function<Clock::time_point()> clock_;
+  struct Refused {
+    std::unique_ptr<protocol::ByteStream> stream;
+    Clock::time_point until;
+  };
+  std::vector<Refused> refused_;
   ServerObserver default_observer_;
   RemoteControl default_remote_;
   ServerObserver* observer_;

@@ -43,8 +43,10 @@ class ServerObserver {
 
   /// A connection was accepted and got a player id.
   virtual void SessionAccepted(const TServerPlayer& /*session*/) {}
-  /// A connection was refused because every player id is taken.
-  virtual void SessionRefusedFull(std::uint32_t /*address*/) {}
+  /// A connection got no session (every player id taken, or a cap on connections reached);
+  /// `text` is the reason it was sent, `why` says which limit it met.
+  virtual void ConnectionRefused(std::uint32_t /*address*/, std::string_view /*text*/,
+                                 std::string_view /*why*/) {}
   /// A player logged in.
   virtual void PlayerLoggedIn(const TServerPlayer& /*session*/) {}
   /// A login was refused; `reason` is the text sent to the client, or a description when no

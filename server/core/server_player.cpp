@@ -1,5 +1,6 @@
 #include "server/core/server_player.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "base/files.h"
@@ -19,7 +20,7 @@ TServerPlayer::TServerPlayer(TServerFrame& server, std::unique_ptr<protocol::Byt
       stream_(std::move(stream)),
       connection_(stream_ ? &gate_ : nullptr, splitter_, /*refuse_line_feeds=*/false),
       values_(id, address),
-      accepted_at_(Clock::now()),
+      accepted_at_(server.Now()),
       last_message_at_(accepted_at_) {
   connection_.set_observer(this);
   connection_.set_compressor(server.compressor());
@@ -70,21 +71,41 @@ void TServerPlayer::SendPending() {
 }
 
 void TServerPlayer::OnMessage(std::string_view raw) {
-  last_message_at_ = Clock::now();
+  last_message_at_ = server_.Now();
   backlog_.OnMessage(raw);
 }
 
+void TServerPlayer::HandleGuarded(std::string_view raw) {
+  try {
+    HandleMessage(raw);
+  } catch (const std::exception& e) {
+    server_.observer().Note(std::string("a message handler failed: ") + e.what());
+  } catch (...) {
+    server_.observer().Note("a message handler failed");
+  }
+}
+
 void TServerPlayer::HandlePending() {
-  // Only the socket read appends to the backlog, and it never runs inside a handler.
-  backlog_.Handle([this](std::string_view raw, bool) {
+  if (waiting_turn_) {
+    const std::string login = deferred_login_;
     try {
-      HandleMessage(raw);
+      HandleLogin(login);
     } catch (const std::exception& e) {
-      server_.observer().Note(std::string("a message handler failed: ") + e.what());
+      server_.observer().Note(std::string("a login handler failed: ") + e.what());
+      MarkClosing("login failed");
     } catch (...) {
-      server_.observer().Note("a message handler failed");
+      server_.observer().Note("a login handler failed");
+      MarkClosing("login failed");
     }
-  });
+  }
+  // While the login waits for its turn, what came after it waits too, in order. Only the socket
+  // read appends to the backlog, and it never runs inside a handler.
+  if (!waiting_turn_) {
+    backlog_.Handle([this](std::string_view raw, bool) {
+      HandleGuarded(raw);
+      if (waiting_turn_) backlog_.StopHandling();
+    });
+  }
   if (closing_) backlog_.Clear();
 }
 
@@ -165,6 +186,50 @@ void TServerPlayer::Refuse(std::string_view text) {
   server_.observer().LoginRefused(*this, text);
 }
 
+namespace {
+
+// Only names of real accounts are paced, so that made-up names leave no records behind.
+bool NameExists(const AccountList& accounts, std::string_view name) {
+  return std::any_of(accounts.accounts().begin(), accounts.accounts().end(),
+                     [name](const auto& account) { return account->Name == name; });
+}
+
+}  // namespace
+
+std::string TooManyFailedLogins(std::chrono::steady_clock::duration wait) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wait).count();
+  const long long seconds = std::max<long long>(1, (ms + 999) / 1000);
+  return "Too many failed logins. Try again in " + std::to_string(seconds) + " seconds.";
+}
+
+bool TServerPlayer::TakeTurn(std::string_view raw, std::string_view name, bool remote) {
+  const auto now = server_.Now();
+  const AccountGuard::Turn turn = server_.account_guard().Ask(
+      name, serial_, address(), now, accepted_at_ + server_.limits().login_timeout);
+  switch (turn.verdict) {
+    case AccountGuard::Verdict::kCheck:
+      waiting_turn_ = false;
+      deferred_login_.clear();
+      return true;
+    case AccountGuard::Verdict::kWait:
+      if (!waiting_turn_) deferred_login_ = std::string(raw);
+      waiting_turn_ = true;
+      return false;
+    case AccountGuard::Verdict::kRefuse:
+      break;
+  }
+  waiting_turn_ = false;
+  deferred_login_.clear();
+  if (remote) {
+    MarkClosing("remote-control login refused");
+    server_.observer().LoginRefused(
+        *this, "remote-control login: no turn to check the password in time (no reason sent)");
+  } else {
+    Refuse(TooManyFailedLogins(turn.wait));
+  }
+  return false;
+}
+
 void TServerPlayer::HandleLogin(std::string_view raw) {
   if (raw.size() < 9) {
     MarkClosing("login message too short");
@@ -183,37 +248,54 @@ void TServerPlayer::HandleLogin(std::string_view raw) {
              : login->version == protocol::kVersionCurrent ? 2
                                                            : 0;
   LoginThrottle& throttle = server_.login_throttle();
-  const auto now = Clock::now();
+  AccountGuard& guard = server_.account_guard();
+  const auto now = server_.Now();
   if (kind == msg::kRemoteLogin) {
-    if (throttle.Blocked(address(), now)) {
+    if (throttle.Blocked(address(), login->account, now)) {
       account_name_ = std::string(login->account);
       MarkClosing("remote-control login refused");
       server_.observer().LoginRefused(
           *this, "remote-control login: too many failed logins from this address (no reason sent)");
       return;
     }
+    if (!TakeTurn(raw, login->account, /*remote=*/true)) return;
     TServerAccount* account = server_.accounts().FindAccount(login->account, login->password);
-    if (version_ >= 1 && (account == nullptr || account->Rights < 1 || account->Blocked))
-      throttle.Failed(address(), now);
+    if (version_ >= 1 && (account == nullptr || account->Rights < 1 || account->Blocked)) {
+      throttle.Failed(address(), login->account, now);
+      if (account == nullptr && NameExists(server_.accounts(), login->account))
+        guard.Failed(login->account, address(), now);
+    }
+    if (account != nullptr) guard.Succeeded(login->account);
     server_.remote_control().HandleLogin(server_, *this, *login, account, version_);
     return;
   }
   if (kind != msg::kPlayerLogin) return;  // stays connected, not logged in
   account_name_ = std::string(login->account);
   if (version_ < 2) return Refuse(kRefusedOldVersion);
-  // While the address cools down the password is not even looked at.
-  if (throttle.Blocked(address(), now)) {
-    QueueMessage(msg::kDisconnectReason, kRefusedUnknown);
-    MarkClosing("login refused: too many failed logins from this address");
-    server_.observer().LoginRefused(*this, "too many failed logins from this address");
+  // While the name cools down at this address the password is not even looked at.
+  if (const auto left = throttle.CooldownLeft(address(), login->account, now);
+      left > LoginThrottle::Clock::duration::zero()) {
+    Refuse(TooManyFailedLogins(left));
     return;
   }
+  if (!TakeTurn(raw, login->account, /*remote=*/false)) return;
   TServerAccount* account = server_.accounts().FindAccount(login->account, login->password);
-  if (account == nullptr || account->Blocked || account->Session != nullptr)
-    throttle.Failed(address(), now);
-  if (account == nullptr) return Refuse(kRefusedUnknown);
-  if (account->Blocked) return Refuse(kRefusedBlocked);
+  if (account == nullptr) {
+    throttle.Failed(address(), login->account, now);
+    if (NameExists(server_.accounts(), login->account))
+      guard.Failed(login->account, address(), now);
+    return Refuse(kRefusedUnknown);
+  }
+  guard.Succeeded(login->account);
+  if (account->Blocked) {
+    throttle.Failed(address(), login->account, now);
+    return Refuse(kRefusedBlocked);
+  }
+  // A player reconnecting after a dropped line meets its old session: not a guess.
   if (account->Session != nullptr) return Refuse(kRefusedInUse);
+  const int per_address = server_.limits().max_sessions_per_address;
+  if (per_address > 0 && server_.SessionsFrom(address(), /*playing=*/true) >= per_address)
+    return Refuse(kRefusedTooManyFromAddress);
 
   // Logged in.
   playing_ = true;

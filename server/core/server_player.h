@@ -34,6 +34,11 @@ inline constexpr std::string_view kRefusedBlocked = "The account has been disabl
 inline constexpr std::string_view kRefusedInUse = "The account is already in use.";
 inline constexpr std::string_view kRefusedUnknown =
     "An account with the name and password you typed in doesn't exist.";
+inline constexpr std::string_view kRefusedTooManyFromAddress =
+    "Too many connections from your address.";
+inline constexpr std::string_view kRefusedServerFull = "The server is full.";
+/// Message 5 for a login refused during a cool-down or while its account's checks are paced.
+std::string TooManyFailedLogins(std::chrono::steady_clock::duration wait);
 inline constexpr std::string_view kDisconnectedByAdmin =
     "The server administrator has disconnected you.";
 inline constexpr std::string_view kServerShutDown = "The server has been shut down.";
@@ -135,6 +140,8 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   void set_account_name(std::string_view name) { account_name_ = std::string(name); }
   int version() const { return version_; }
   bool awaiting_login() const { return awaiting_login_; }
+  /// A login waits for its turn to have its password checked (it is retried each tick).
+  bool waiting_turn() const { return waiting_turn_; }
   /// Logged in as a player (not refused, not remote control, not a different first message).
   bool is_playing() const { return playing_; }
   bool closing() const { return closing_; }
@@ -166,6 +173,11 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   void OnBatchRefused(std::size_t batch_size, std::size_t compressed_size) override;
 
   void Refuse(std::string_view text);
+  // Handles one message; a failing handler is logged and the session goes on.
+  void HandleGuarded(std::string_view raw);
+  // Whether the password of `name` may be checked now; otherwise the login waits for its turn
+  // (kept and retried each tick) or is refused, and false is returned.
+  bool TakeTurn(std::string_view raw, std::string_view name, bool remote);
   void HandleFileRequest(std::string_view name);
   // The nickname rule: drops a guild tag the guild file does not grant; returns the entry.
   std::string CheckNickname(std::string_view received);
@@ -194,6 +206,8 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   int version_ = 0;
   bool awaiting_login_ = true;
   bool playing_ = false;
+  bool waiting_turn_ = false;
+  std::string deferred_login_;  // the login message waiting for its turn
   bool servicing_ = false;
   bool peer_closed_ = false;
   Clock::time_point accepted_at_;

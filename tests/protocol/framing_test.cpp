@@ -255,6 +255,49 @@ TEST(InflateBoundedTest, SmallBoundIsNeverExceeded) {
   }
 }
 
+TEST(InflateBoundedTest, RandomBytesOneOverTheBoundAreTooLarge) {
+  std::mt19937 rng(11);
+  std::string noise(5001, '\0');
+  for (char& c : noise) c = static_cast<char>(rng());
+  std::string body;
+  std::string out;
+  CompressAppend(noise, body);
+  EXPECT_EQ(InflateBounded(body, 5000, out), InflateResult::kTooLarge);
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(InflateBounded(body, 5001, out), InflateResult::kOk);
+  EXPECT_EQ(out, noise);
+}
+
+TEST_P(FramingTest, ABodyOf65535BytesIsSentAndOneOf65536IsRefused) {
+  // Random bytes are stored, not compressed: find the payloads whose packets come to exactly
+  // 65,535 and 65,536 bytes.
+  std::mt19937 rng(5);
+  std::string noise(65600, '\0');
+  for (char& c : noise) c = static_cast<char>(rng());
+  std::size_t fits = 0;
+  std::size_t over = 0;
+  for (std::size_t n = 65400; n < noise.size() && (fits == 0 || over == 0); ++n) {
+    std::string body;
+    const std::size_t size = CompressAppend("!" + noise.substr(0, n) + "\n", body, GetParam());
+    if (size == 65535) fits = n;
+    if (size == 65536) over = n;
+  }
+  ASSERT_NE(fits, 0u);
+  ASSERT_NE(over, 0u);
+  Events events;
+  sender_.set_observer(&events);
+  EXPECT_EQ(sender_.QueueLongMessage(1, noise.substr(0, over)), QueueStatus::kRefusedTooLarge);
+  EXPECT_EQ(events.last_refused_size, 65536u);
+  EXPECT_EQ(sender_.QueueLongMessage(1, noise.substr(0, fits)), QueueStatus::kQueued);
+  EXPECT_EQ(sender_.SendPending(), SendStatus::kDone);
+  const auto packets = Packets(wire_.sent);
+  ASSERT_EQ(packets.size(), 2u);  // the announcement, then the message alone
+  EXPECT_EQ(packets[1], "!" + noise.substr(0, fits) + "\n");
+  const std::size_t header = wire_.sent.size() - 65537;
+  EXPECT_EQ(static_cast<unsigned char>(wire_.sent[header]), 0xFF);
+  EXPECT_EQ(static_cast<unsigned char>(wire_.sent[header + 1]), 0xFF);
+}
+
 TEST_P(FramingTest, ClientRefusesPayloadsWithALineFeed) {
   PacketConnection client(&wire_, client_split_, true);
   EXPECT_EQ(client.QueueMessage(1, "a\nb"), QueueStatus::kRefusedLineFeed);

@@ -90,7 +90,9 @@ ReceivedStreams Script(const std::filesystem::path& dir, protocol::Compressor co
   std::vector<std::shared_ptr<FakeStream>> streams;
   const auto join = [&] {
     streams.push_back(std::make_shared<FakeStream>());
-    server.AcceptSession(std::make_unique<SharedStream>(streams.back()), 0x0100007F);
+    // Each from its own address: 30 connections not yet logged in from one would meet its cap.
+    const auto address = (static_cast<std::uint32_t>(streams.size()) << 24) | 0x7Fu;
+    server.AcceptSession(std::make_unique<SharedStream>(streams.back()), address);
     streams.back()->Feed(ClientPacket(
         msg::kPlayerLogin, protocol::BuildLogin(protocol::kVersionCurrent, "guest", "guest")));
   };

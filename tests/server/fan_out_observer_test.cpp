@@ -23,7 +23,7 @@ class CountingObserver : public ServerObserver {
   void AccountRemoved(const TServerAccount&) override { ++calls; }
   void PlayerListChanged() override { ++calls; }
   void SessionAccepted(const TServerPlayer&) override { ++calls; }
-  void SessionRefusedFull(std::uint32_t) override { ++calls; }
+  void ConnectionRefused(std::uint32_t, std::string_view, std::string_view) override { ++calls; }
   void PlayerLoggedIn(const TServerPlayer&) override { ++calls; }
   void LoginRefused(const TServerPlayer&, std::string_view) override { ++calls; }
   void SessionClosed(const TServerPlayer&, std::string_view) override { ++calls; }
@@ -54,7 +54,7 @@ TEST(FanOutObserverTest, ForwardsEveryNoticeToEveryObserver) {
   o.AccountRemoved(account);
   o.PlayerListChanged();
   o.SessionAccepted(session);
-  o.SessionRefusedFull(0);
+  o.ConnectionRefused(0, "", "");
   o.PlayerLoggedIn(session);
   o.LoginRefused(session, "x");
   o.SessionClosed(session, "x");

@@ -134,6 +134,16 @@ TEST_F(FileStoreTest, CurrentDirectoryWinsButNeverHandsOutServerFiles) {
   EXPECT_EQ(store_.LocateFile("accounts.txt.tmp.12"), "");
 }
 
+TEST_F(FileStoreTest, TheCurrentDirectoryIsSearchedByBaseNameWhateverTheCase) {
+  WriteFile(current_ / "Pic.GIF", "current");
+  WriteFile(current_.parent_path() / "beside.gif", "next to the directory");
+  WriteFile(server_.parent_path() / "beside-server.gif", "next to the server directory");
+  store_.IndexLevelFiles();
+  EXPECT_EQ(store_.LocateFile("PIC.gif"), (current_ / "Pic.GIF").string());
+  EXPECT_EQ(store_.LocateFile("../beside.gif"), "");
+  EXPECT_EQ(store_.LocateFile("../beside-server.gif"), "");
+}
+
 TEST_F(FileStoreTest, WildcardsMatchOnlyThemselves) {
   WriteFile(Level("a.x"), "a");
   WriteFile(Level("b.gif"), "b");

@@ -27,7 +27,8 @@ namespace tarvo::testing {
 struct KServerOptions {
   /// The world to copy (accounts.txt, levels/, guilds/ ...). Empty: the bundled world.
   std::filesystem::path world;
-  /// Further command-line arguments, after --headless --dir DIR --port 0 --log-per-address 0.
+  /// Further command-line arguments, after --headless --dir DIR --port 0 --log-per-address 0
+  /// --log-per-minute 0.
   std::vector<std::string> extra_args;
   /// The program; by default build/bin/kserver of this build.
   std::filesystem::path program;
@@ -91,20 +92,28 @@ class KServerProcess {
     if (options.world.empty()) options.world = BundledWorld();
     if (options.program.empty()) options.program = DefaultProgram();
     if (!Prepare(options.world)) return false;
-    // Tests read every log line; the per-address log limit is for the open internet.
+    // Tests read every log line; the log limits are for the open internet.
     std::vector<std::string> args = options.command_prefix;
     for (const std::string& word :
          {options.program.string(), std::string("--headless"), std::string("--dir"),
           directory_.string(), std::string("--port"), std::string("0"),
-          std::string("--log-per-address"), std::string("0")})
+          std::string("--log-per-address"), std::string("0"), std::string("--log-per-minute"),
+          std::string("0")})
       args.push_back(word);
     args.insert(args.end(), options.extra_args.begin(), options.extra_args.end());
+    // A restarted server's start line follows the log of the one before.
+    std::size_t log_from = 0;
+    {
+      std::lock_guard lock(mutex_);
+      log_from = log_.size();
+      stderr_closed_ = false;
+    }
     if (!Spawn(args)) return false;
     static constexpr std::string_view kStarted = "server started at port ";
     std::unique_lock lock(mutex_);
     std::size_t at = std::string::npos;
     const bool started = changed_.wait_for(lock, options.start_timeout, [&] {
-      at = log_.find(kStarted);
+      at = log_.find(kStarted, log_from);
       return at != std::string::npos || stderr_closed_;
     });
     if (!started || at == std::string::npos) return false;

@@ -230,7 +230,7 @@ TEST(WindowedAccountsTest, MainWindowButtonsOpenTheWindowsOnTheLoadedAccounts) {
   EXPECT_EQ(windows.accounts_window().view().size(), 2u);
   windows.main_window().view_players_button().click();
   EXPECT_TRUE(windows.player_stats().isVisible());
-  windows.server().Shutdown();
+  EXPECT_TRUE(windows.server().Shutdown());
 }
 
 }  // namespace
