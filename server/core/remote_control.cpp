@@ -207,7 +207,6 @@ void Command::AddAccount(std::string_view payload) {
     account->Rights = r_;
   }
   TServerAccount& added = server_.accounts().AddAccount(std::move(account));
-  server_.observer().AccountViewChanged(added);
   Log("added " + DescribeAccount(added) + " with rights " + std::to_string(added.Rights) +
       (added.LoadOnly ? ", guest" : "") + (added.Blocked ? ", blocked" : "") + note);
 }

@@ -505,6 +505,8 @@ void TServerFrame::NotifyRemoteSessions(int id, std::string_view payload) {
 
 void TServerFrame::AccountAdded(const TServerAccount& account) {
   if (HasRemoteSessions()) NotifyRemoteSessions(msg::kAccountEntry, AccountSummary(account));
+  // Whoever added it (a window, remote control), every view hears of it the same way.
+  observer_->AccountViewChanged(account);
 }
 
 void TServerFrame::AccountRemoved(const TServerAccount& account) {

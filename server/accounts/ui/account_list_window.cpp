@@ -117,7 +117,7 @@ TAccountList::TAccountList(TServerFrame& server, QWidget* parent)
   setWindowTitle("Accounts");
   for (int i = 0; i < 5; ++i)
     images_[static_cast<std::size_t>(i)] = QIcon(DrawAccountImage(static_cast<AccountImage>(i)));
-  editor_ = std::make_unique<TEditAccount>(server, *this);
+  editor_ = std::make_unique<TEditAccount>(server);
   model_ = new AccountViewModel(*this);
 
   groups_tree_ = new QTreeWidget;

@@ -16,7 +16,6 @@
 
 #include "net/address.h"
 #include "server/accounts/stored_properties.h"
-#include "server/accounts/ui/account_list_window.h"
 #include "server/accounts/ui/field_text.h"
 #include "server/accounts/ui/key_preview.h"
 #include "server/accounts/ui/latin1.h"
@@ -47,8 +46,7 @@ std::string FieldBytes(const QLineEdit& edit) { return ToBytes(edit.text()); }
 
 }  // namespace
 
-TEditAccount::TEditAccount(TServerFrame& server, TAccountList& accounts_window)
-    : server_(server), accounts_window_(accounts_window) {
+TEditAccount::TEditAccount(TServerFrame& server) : server_(server) {
   setWindowTitle("Edit Account");
 
   auto* account_box = new QGroupBox("Account properties");
@@ -246,7 +244,6 @@ void TEditAccount::ApplyEditor() {
   if (is_new_) {
     WriteFields(*owned_);
     record = &accounts.AddAccount(std::move(owned_));  // the account entry notice
-    accounts_window_.AddToView(*record);
   } else if (owned_) {
     // A temporary record: nobody outside this window knows it, so no notice names it.
     WriteFields(*record);
@@ -259,7 +256,8 @@ void TEditAccount::ApplyEditor() {
     if (IsPlayerSession(server_, record->Session)) session = record->Session;
   }
   if (session != nullptr) session->ApplyAccount(*record);
-  if (accounts.Contains(record)) accounts_window_.AddToView(*record);
+  // The accounts window, like every other view, hears of it from the core.
+  if (accounts.Contains(record)) server_.observer().AccountViewChanged(*record);
   if (on_applied_) on_applied_();
   Forget();
   hide();

@@ -15,15 +15,13 @@ class QRadioButton;
 
 namespace tarvo::server {
 
-class TAccountList;
-
 /// The account editor ("Edit Account"): one account's name, password, flags and rights and its
 /// stored player properties. It holds an account of the account list by its `Id`, or owns a
 /// record the list does not hold (a new account, or a temporary record for a player without an
 /// account); an owned record that was not applied is discarded when the editor hides.
 class TEditAccount final : public QWidget {
  public:
-  TEditAccount(TServerFrame& server, TAccountList& accounts_window);
+  explicit TEditAccount(TServerFrame& server);
   ~TEditAccount() override;
 
   /// Opens the editor on an account of the account list.
@@ -54,7 +52,6 @@ class TEditAccount final : public QWidget {
   void WriteFields(TServerAccount& record) const;
 
   TServerFrame& server_;
-  TAccountList& accounts_window_;
   std::int32_t listed_id_ = 0;
   std::unique_ptr<TServerAccount> owned_;
   bool is_new_ = false;
