@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <ctime>
 
 #include "protocol/properties.h"
@@ -88,7 +89,7 @@ TAdventure::TAdventure(ClientPaths paths, QWidget* parent)
     : QWidget(parent),
       paths_(std::move(paths)),
       loader_(paths_.asset_folders),
-      game_(std::make_unique<GameWorld>(&loader_)) {
+      game_(std::make_unique<GameWorld>(&loader_, GameWorldOptions{.smooth_drawing = true})) {
   setWindowTitle(kCaption);
   setFixedSize(kWidth, kHeight);
   setAutoFillBackground(true);
@@ -113,6 +114,7 @@ TAdventure::TAdventure(ClientPaths paths, QWidget* parent)
   view_->SetInitializeHandler([this] { OnViewInitialized(); });
   view_->SetFinalizeHandler([this] { OnViewFinalizing(); });
   view_->SetOverlayHandler([this](engine::io::Canvas& canvas) { DrawOverlays(canvas); });
+  view_->SetFrameHandlers([this] { game_->BeginFrame(); }, [this] { game_->EndFrame(); });
 
   view_->installEventFilter(this);
   chat_line_->installEventFilter(this);
@@ -128,6 +130,14 @@ TAdventure::TAdventure(ClientPaths paths, QWidget* parent)
   timer_.setTimerType(Qt::PreciseTimer);
   connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
   timer_.start();
+  // Frames between ticks, as often as the screen shows them; with vsync the swap paces them.
+  QScreen* screen = QGuiApplication::primaryScreen();
+  const double refresh =
+      screen != nullptr && screen->refreshRate() > 1.0 ? screen->refreshRate() : 60.0;
+  frame_timer_.setInterval(std::max(1, static_cast<int>(1000.0 / refresh)));
+  frame_timer_.setTimerType(Qt::PreciseTimer);
+  connect(&frame_timer_, &QTimer::timeout, view_, [this] { view_->update(); });
+  frame_timer_.start();
 
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
@@ -136,6 +146,7 @@ TAdventure::TAdventure(ClientPaths paths, QWidget* parent)
 
 TAdventure::~TAdventure() {
   timer_.stop();
+  frame_timer_.stop();
   session_.reset();
   // The view lets go of the scene while the world still exists.
   delete view_;

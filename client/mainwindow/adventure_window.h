@@ -33,10 +33,10 @@ struct ClientPaths {
   std::filesystem::path screenshot_folder;
 };
 
-/// The game's main window: the 3D view with the chat line under it, the 50 ms frame timer that
-/// drives the whole client, the chat and logo overlays, the keys (full screen, quit, options,
-/// edit look, movement) and the focus rules between the view and the chat line. It owns the
-/// game world and the network session.
+/// The game's main window: the 3D view with the chat line under it, the 50 ms tick timer that
+/// drives the whole client, a frame timer at the screen's refresh rate that draws in between, the
+/// chat and logo overlays, the keys (full screen, quit, options, edit look, movement) and the focus
+/// rules between the view and the chat line. It owns the game world and the network session.
 class TAdventure final : public QWidget, public SessionHost, public ConnectHost {
  public:
   /// Size of the client area.
@@ -44,7 +44,7 @@ class TAdventure final : public QWidget, public SessionHost, public ConnectHost 
   static constexpr int kHeight = 480;
   /// Height of the chat line under the view.
   static constexpr int kChatLineHeight = 24;
-  /// The frame timer's interval.
+  /// The tick timer's interval.
   static constexpr int kTickMs = 50;
   /// The caption, also used for message boxes that have no caption of their own.
   static constexpr const char* kCaption = "Tarvo 3D";
@@ -124,6 +124,7 @@ class TAdventure final : public QWidget, public SessionHost, public ConnectHost 
   engine::gl::View* view_ = nullptr;
   QLineEdit* chat_line_ = nullptr;
   QTimer timer_;
+  QTimer frame_timer_;
   std::unique_ptr<TAdventureClient> session_;
   QWidget* options_dialog_ = nullptr;
   QWidget* edit_look_dialog_ = nullptr;

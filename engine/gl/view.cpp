@@ -69,7 +69,14 @@ void View::paintGL() {
     const qreal ratio = devicePixelRatioF();
     scene_->viewport().width = width();
     scene_->viewport().height = height();
-    renderer_->Draw(*scene_, static_cast<int>(width() * ratio), static_cast<int>(height() * ratio));
+    if (on_before_draw_) on_before_draw_();
+    try {
+      renderer_->Draw(*scene_, static_cast<int>(width() * ratio),
+                      static_cast<int>(height() * ratio));
+    } catch (const std::exception& e) {
+      spdlog::warn("3D view: {}", e.what());  // one frame without the scene
+    }
+    if (on_after_draw_) on_after_draw_();
   } else {
     QOpenGLContext::currentContext()->functions()->glClearColor(0, 0, 0, 1);
     QOpenGLContext::currentContext()->functions()->glClear(GL_COLOR_BUFFER_BIT);

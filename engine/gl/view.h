@@ -37,6 +37,12 @@ class View : public QOpenGLWidget, public Renderer {
   void SetOverlayHandler(std::function<void(io::Canvas&)> handler) {
     on_overlay_ = std::move(handler);
   }
+  /// Called just before and just after the scene is drawn (frames between ticks place what
+  /// moves there and put it back).
+  void SetFrameHandlers(std::function<void()> before, std::function<void()> after) {
+    on_before_draw_ = std::move(before);
+    on_after_draw_ = std::move(after);
+  }
   /// Whether the GL context exists and the renderer works.
   bool Initialized() const { return initialized_; }
 
@@ -59,6 +65,8 @@ class View : public QOpenGLWidget, public Renderer {
   std::function<void()> on_initialize_;
   std::function<void()> on_finalize_;
   std::function<void(io::Canvas&)> on_overlay_;
+  std::function<void()> on_before_draw_;
+  std::function<void()> on_after_draw_;
   // The overlays are painted into an image and laid over the picture as one texture: 2D
   // painting straight onto the core-profile context draws nothing on some drivers.
   QImage overlay_;
