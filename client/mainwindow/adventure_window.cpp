@@ -31,10 +31,23 @@ bool IsEnter(const QKeyEvent& event) {
 
 }  // namespace
 
-bool FeedGameKey(InputState& input, const QKeyEvent& event) {
+bool FeedGameKey(InputState& input, const QKeyEvent& event, bool letters) {
   const bool keypad = event.modifiers().testFlag(Qt::KeypadModifier);
+  // Letters are text in the chat line and parts of shortcuts with Ctrl or Alt.
+  const bool letter_keys =
+      letters && !(event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
   GameKey key;
   switch (event.key()) {
+    case Qt::Key_W:
+    case Qt::Key_S:
+    case Qt::Key_A:
+    case Qt::Key_D:
+      if (!letter_keys) return false;
+      key = event.key() == Qt::Key_W   ? GameKey::kPad8
+            : event.key() == Qt::Key_S ? GameKey::kPad2
+            : event.key() == Qt::Key_A ? GameKey::kPad4
+                                       : GameKey::kPad6;
+      break;
     case Qt::Key_8:
       if (!keypad) return false;
       [[fallthrough]];
@@ -310,13 +323,14 @@ bool TAdventure::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::KeyPress: {
       auto* key = static_cast<QKeyEvent*>(event);
-      FeedGameKey(game_->input(), *key);
+      FeedGameKey(game_->input(), *key, watched == view_);
       if (HandleShortcut(key, watched == chat_line_)) return true;
       // Keypad keys go nowhere else while the view has the keyboard.
       return watched != chat_line_ && key->modifiers().testFlag(Qt::KeypadModifier);
     }
     case QEvent::KeyRelease:
-      FeedGameKey(game_->input(), *static_cast<QKeyEvent*>(event));
+      // A letter let go in the chat line may have been pressed in the view.
+      FeedGameKey(game_->input(), *static_cast<QKeyEvent*>(event), true);
       return false;
     case QEvent::MouseButtonPress:
       if (watched == chat_line_) {

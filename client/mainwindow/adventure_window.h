@@ -133,7 +133,8 @@ class TAdventure final : public QWidget, public SessionHost, public ConnectHost 
 };
 
 /// Feeds the game keys of a key event into `input`: the numeric keypad, and for keyboards
-/// without one the arrow keys, Space (jump) and Insert (camera). False for any other key.
-bool FeedGameKey(InputState& input, const QKeyEvent& event);
+/// without one the arrow keys, Space (jump) and Insert (camera); with `letters` (the 3D view
+/// has the keyboard) also W, A, S, D for keypad 8, 4, 2, 6. False for any other key.
+bool FeedGameKey(InputState& input, const QKeyEvent& event, bool letters = false);
 
 }  // namespace tarvo::client
