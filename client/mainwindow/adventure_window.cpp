@@ -7,9 +7,11 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 
 #include "protocol/properties.h"
@@ -104,23 +106,24 @@ TAdventure::TAdventure(ClientPaths paths, QWidget* parent)
       loader_(paths_.asset_folders),
       game_(std::make_unique<GameWorld>(&loader_, GameWorldOptions{.smooth_drawing = true})) {
   setWindowTitle(kCaption);
-  setFixedSize(kWidth, kHeight);
+  // Opens at 640 by 480 (logical pixels: the screen's scale factor applies) and may be resized,
+  // maximised or made full screen; the view takes what the chat line leaves.
+  resize(kWidth, kHeight);
+  setMinimumSize(kWidth / 4, kHeight / 4);
   setAutoFillBackground(true);
   QPalette black = palette();
   black.setColor(QPalette::Window, Qt::black);
   setPalette(black);
 
-  // The view and the chat line sit in a 640 by 480 block, centred when the window is larger
-  // (full screen).
-  auto* block = new QWidget(this);
-  block->setFixedSize(kWidth, kHeight);
-  view_ = new engine::gl::View(block);
-  view_->setGeometry(0, 0, engine::gl::View::kWidth, engine::gl::View::kHeight);
-  chat_line_ = new QLineEdit(block);
-  chat_line_->setGeometry(0, kHeight - kChatLineHeight, kWidth, kChatLineHeight);
+  view_ = new engine::gl::View(this);
+  chat_line_ = new QLineEdit(this);
+  chat_line_->setFixedHeight(kChatLineHeight);
+  chat_font_ = chat_line_->font();
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(block, 0, Qt::AlignCenter);
+  layout->setSpacing(0);
+  layout->addWidget(view_, 1);
+  layout->addWidget(chat_line_);
 
   game_->SetLabelMaker(&label_maker_);
   view_->SetScene(&game_->scene());
@@ -224,25 +227,49 @@ void TAdventure::OnViewFinalizing() {
   logo_.reset();
 }
 
+double TAdventure::LayoutScale() const {
+  return static_cast<double>(height()) / static_cast<double>(kHeight);
+}
+
 void TAdventure::DrawOverlays(engine::io::Canvas& canvas) {
+  // Laid out for the 456-pixel view and scaled with the view's height.
+  const double scale = static_cast<double>(view_->height()) / engine::gl::View::kHeight;
+  const auto scaled = [scale](int v) { return static_cast<int>(std::lround(v * scale)); };
   try {
     canvas.SetBrushTransparent(true);
-    canvas.SetFont("Dialog", true, 14);
+    canvas.SetFont("Dialog", true, std::max(1, scaled(14)));
     canvas.SetFontColor(0xFFFFFF);
     const int h = canvas.TextHeight(" ");
     const auto& lines = game_->ChatLines();
     const int count = static_cast<int>(lines.size());
     for (int j = 0; j < count; ++j) {
-      canvas.TextOut(kChatLeft, kChatBottom - h * (count - j), ShownText(lines[j]));
+      canvas.TextOut(scaled(kChatLeft), scaled(kChatBottom) - h * (count - j), ShownText(lines[j]));
     }
   } catch (const std::exception& e) {
     spdlog::debug("chat overlay: {}", e.what());
   }
   try {
-    if (logo_) canvas.Draw(kLogoLeft, kLogoTop, *logo_);
+    if (logo_) {
+      canvas.Draw(scaled(kLogoLeft), scaled(kLogoTop), scaled(logo_->width()),
+                  scaled(logo_->height()), *logo_);
+    }
   } catch (const std::exception& e) {
     spdlog::debug("logo overlay: {}", e.what());
   }
+}
+
+void TAdventure::resizeEvent(QResizeEvent* event) {
+  // The chat line grows with the window as the overlays do.
+  const double scale = LayoutScale();
+  chat_line_->setFixedHeight(std::max(1, static_cast<int>(std::lround(kChatLineHeight * scale))));
+  QFont font = chat_font_;
+  if (font.pointSizeF() > 0) {
+    font.setPointSizeF(font.pointSizeF() * scale);
+  } else {
+    font.setPixelSize(std::max(1, static_cast<int>(std::lround(font.pixelSize() * scale))));
+  }
+  chat_line_->setFont(font);
+  QWidget::resizeEvent(event);
 }
 
 void TAdventure::ToggleFullScreen() {
@@ -250,14 +277,14 @@ void TAdventure::ToggleFullScreen() {
   game_->Finalize();
   if (full_screen_) {
     showNormal();
-    setFixedSize(kWidth, kHeight);
     restoreGeometry(window_geometry_);
     view_->unsetCursor();
     full_screen_ = false;
   } else {
+    // Borderless over the whole screen at the desktop's resolution.
     window_geometry_ = saveGeometry();
-    setMinimumSize(0, 0);
-    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    // Without a window manager the full-screen state alone moves nothing: take the screen too.
+    if (QScreen* screen = this->screen()) setGeometry(screen->geometry());
     showFullScreen();
     full_screen_ = true;
   }
@@ -280,9 +307,10 @@ void TAdventure::SetChatMode(bool on) { game_->SetChatMode(on); }
 void TAdventure::ShowCentred(QWidget* dialog) {
   if (dialog == nullptr) return;
   if (full_screen_) {
-    // Centred in the 640 by 480 picture.
-    const QPoint origin = view_->parentWidget()->mapToGlobal(QPoint(0, 0));
-    dialog->move(origin + QPoint((kWidth - dialog->width()) / 2, (kHeight - dialog->height()) / 2));
+    // Centred over the picture.
+    const QPoint origin = mapToGlobal(QPoint(0, 0));
+    dialog->move(origin +
+                 QPoint((width() - dialog->width()) / 2, (height() - dialog->height()) / 2));
   }
   dialog->show();
   dialog->raise();

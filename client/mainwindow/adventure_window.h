@@ -39,10 +39,11 @@ struct ClientPaths {
 /// rules between the view and the chat line. It owns the game world and the network session.
 class TAdventure final : public QWidget, public SessionHost, public ConnectHost {
  public:
-  /// Size of the client area.
+  /// Size of the client area as the window opens, and the layout the overlays and the chat
+  /// line are scaled from.
   static constexpr int kWidth = 640;
   static constexpr int kHeight = 480;
-  /// Height of the chat line under the view.
+  /// Height of the chat line under the view at 480 pixels.
   static constexpr int kChatLineHeight = 24;
   /// The tick timer's interval.
   static constexpr int kTickMs = 50;
@@ -76,7 +77,8 @@ class TAdventure final : public QWidget, public SessionHost, public ConnectHost 
 
   /// One frame: the game world's tick, then the drawing of the scene and the overlays.
   void Tick();
-  /// Switches between window and full screen, rebuilding the scene from the current state.
+  /// Switches between the window and a borderless full screen at the desktop's resolution,
+  /// rebuilding the scene from the current state.
   void ToggleFullScreen();
   bool IsFullScreen() const { return full_screen_; }
   /// Sends the chat line as the Enter key does.
@@ -107,6 +109,7 @@ class TAdventure final : public QWidget, public SessionHost, public ConnectHost 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
 
  private:
@@ -115,6 +118,8 @@ class TAdventure final : public QWidget, public SessionHost, public ConnectHost 
   bool HandleShortcut(QKeyEvent* event, bool typing);
   void ShowCentred(QWidget* dialog);
   void SetChatMode(bool on);
+  // The window's height over the 480 pixels the layout was made for.
+  double LayoutScale() const;
 
   ClientPaths paths_;
   engine::io::FileLoader loader_;
@@ -123,6 +128,7 @@ class TAdventure final : public QWidget, public SessionHost, public ConnectHost 
   std::shared_ptr<engine::io::Surface> logo_;
   engine::gl::View* view_ = nullptr;
   QLineEdit* chat_line_ = nullptr;
+  QFont chat_font_;  // at 480 pixels
   QTimer timer_;
   QTimer frame_timer_;
   std::unique_ptr<TAdventureClient> session_;

@@ -17,14 +17,16 @@ namespace tarvo::engine::gl {
 class GlRenderer;
 
 /// The 3D view of the main window: draws its scene with OpenGL when the scene ticks, then the
-/// 2D overlays (chat text, logo) over it. 640 by 456 pixels unless resized.
+/// 2D overlays (chat text, logo) over it. 640 by 456 pixels unless resized; the scene keeps its
+/// vertical field of view at any size, so a wider view sees more to the sides.
 class View : public QOpenGLWidget, public Renderer {
  public:
-  /// Size of the view in pixels.
+  /// Size of the view in pixels as it opens.
   static constexpr int kWidth = 640;
   static constexpr int kHeight = 456;
 
   explicit View(QWidget* parent = nullptr);
+  QSize sizeHint() const override { return {kWidth, kHeight}; }
   ~View() override;
 
   /// The scene shown; the view attaches itself as its renderer. None shows the background.
