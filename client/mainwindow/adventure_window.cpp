@@ -153,7 +153,7 @@ TAdventure::TAdventure(ClientPaths paths, QWidget* parent)
   frame_timer_.setInterval(std::max(1, static_cast<int>(1000.0 / refresh)));
   frame_timer_.setTimerType(Qt::PreciseTimer);
   connect(&frame_timer_, &QTimer::timeout, view_, [this] { view_->update(); });
-  frame_timer_.start();
+  SetFramesBetweenTicks(true);
 
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
@@ -209,6 +209,17 @@ void TAdventure::EndProgram() { QCoreApplication::quit(); }
 
 void TAdventure::Tick() {
   game_->Tick();  // the engine step asks the view to draw
+}
+
+void TAdventure::SetFramesBetweenTicks(bool on) {
+  // With the frame timer the ticks need not ask for a picture: one more would exceed the
+  // screen's rate.
+  game_->SetRenderer(on ? nullptr : view_);
+  if (on) {
+    frame_timer_.start();
+  } else {
+    frame_timer_.stop();
+  }
 }
 
 void TAdventure::OnViewInitialized() {

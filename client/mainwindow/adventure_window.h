@@ -77,6 +77,9 @@ class TAdventure final : public QWidget, public SessionHost, public ConnectHost 
 
   /// One frame: the game world's tick, then the drawing of the scene and the overlays.
   void Tick();
+  /// Draws frames between ticks at the screen's refresh rate (the default), or only after each
+  /// tick as the game once did (for comparisons).
+  void SetFramesBetweenTicks(bool on);
   /// Switches between the window and a borderless full screen at the desktop's resolution,
   /// rebuilding the scene from the current state.
   void ToggleFullScreen();

@@ -478,5 +478,33 @@ TEST(FramesBetweenTicks, DrawOnTheLineBetweenTickStatesAndChangeNothing) {
   smooth.game.world().SetCurrentSession(nullptr);
 }
 
+TEST(FramesBetweenTicks, RemoteAvatarsAreDrawnFromTheirTrackAndTeleportsAtOnce) {
+  TimePoint now{};
+  World w("flat.x", {.smooth_drawing = true});
+  w.loader.Add("flat.x", Flat());
+  w.game.SetClock([&] { return now; });
+  w.Start();
+  TPlayer& peer = w.game.world().AddOtherPlayer(2);
+  peer.BuildAvatar();
+  engine::Frame& drawn = *GameWorld::Objects(peer)->frame;
+  const auto arrive = [&](int ms, double x) {
+    now = TimePoint{} + milliseconds(ms);
+    peer.X = x;
+    w.game.PlaceAvatar(peer, false);
+  };
+  for (int i = 0; i <= 4; ++i) arrive(50 * i, 10.0 * i);
+  now = TimePoint{} + milliseconds(250);
+  w.game.BeginFrame();
+  w.game.EndFrame();
+  // 110 ms before 250 ms the peer was at 28.
+  EXPECT_NEAR(drawn.GetPosition(nullptr).x, 28.0f, 2.0f) << "drawn about 110 ms in the past";
+  EXPECT_EQ(peer.X, 40.0);
+
+  arrive(260, 400.0);
+  w.game.BeginFrame();
+  w.game.EndFrame();
+  EXPECT_EQ(drawn.GetPosition(nullptr).x, 400.0f);
+}
+
 }  // namespace
 }  // namespace tarvo::client
