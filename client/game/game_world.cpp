@@ -173,10 +173,10 @@ void GameWorld::RecordTickState() {
     history_avatar_.reset();
     return;
   }
-  const TickState next{objects->frame->pose(), scene_.camera()->pose()};
+  const TickState next{objects->frame->pose(), scene_.camera()->pose(), objects->anim_set->time()};
   if (history_avatar_ != objects->frame) {
     history_avatar_ = objects->frame;
-    previous_tick_ = {objects->frame->pose(), scene_.camera()->pose()};
+    previous_tick_ = next;
   } else {
     previous_tick_ = current_tick_;
   }
@@ -192,7 +192,8 @@ void GameWorld::RestartDrawHistory() {
     return;
   }
   history_avatar_ = objects->frame;
-  previous_tick_ = current_tick_ = {objects->frame->pose(), scene_.camera()->pose()};
+  previous_tick_ =
+      current_tick_ = {objects->frame->pose(), scene_.camera()->pose(), objects->anim_set->time()};
   current_tick_time_ = clock_();
 }
 
@@ -213,7 +214,8 @@ void GameWorld::BeginFrame() {
   const double fraction = std::chrono::duration<double>(now - current_tick_time_).count() /
                           std::chrono::duration<double>(kTickInterval).count();
   posed_avatar_ = local->frame;
-  before_frame_ = {local->frame->pose(), scene_.camera()->pose()};
+  posed_anim_set_ = local->anim_set;
+  before_frame_ = {local->frame->pose(), scene_.camera()->pose(), local->anim_set->time()};
   if (fraction >= 1.0) {
     local->frame->SetPose(current_tick_.avatar);
     scene_.camera()->SetPose(current_tick_.camera);
@@ -226,13 +228,17 @@ void GameWorld::BeginFrame() {
   };
   local->frame->SetPose(between(previous_tick_.avatar, current_tick_.avatar));
   scene_.camera()->SetPose(between(previous_tick_.camera, current_tick_.camera));
+  local->anim_set->SetTime(
+      static_cast<float>(BetweenAnimTimes(previous_tick_.anim_time, current_tick_.anim_time, f)));
 }
 
 void GameWorld::EndFrame() {
   if (posed_avatar_ == nullptr) return;
   posed_avatar_->SetPose(before_frame_.avatar);
   scene_.camera()->SetPose(before_frame_.camera);
+  if (posed_anim_set_ != nullptr) posed_anim_set_->SetTime(before_frame_.anim_time);
   posed_avatar_.reset();
+  posed_anim_set_.reset();
 }
 
 void GameWorld::StepLocalPlayer() {

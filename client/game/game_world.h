@@ -132,13 +132,14 @@ class GameWorld final : public AvatarView, public ChatDisplay {
   /// starts inside another one (a message box shown while receiving) leaves the session alone.
   void Tick();
 
-  /// Before a frame is drawn (smooth drawing): places the local avatar with its shadow and the
-  /// camera at the point between the previous and the current tick state that the clock's time
-  /// falls on (the current one a full tick after it was reached), and every remote avatar where
-  /// its track puts it. `EndFrame` puts the local avatar and the camera back exactly, so frames
-  /// never change the simulation.
+  /// Before a frame is drawn (smooth drawing): places the local avatar with its shadow, its walk
+  /// cycle and the camera at the point between the previous and the current tick state that the
+  /// clock's time falls on (the current one a full tick after it was reached), and every remote
+  /// avatar where its track puts it. `EndFrame` puts the local avatar and the camera back exactly,
+  /// so frames never change the simulation.
   void BeginFrame();
-  /// After the frame is drawn: undoes what `BeginFrame` did to the local avatar and camera.
+  /// After the frame is drawn: undoes what `BeginFrame` did to the local avatar and camera (the
+  /// walk cycle is posed anew from its time, which gives the same pose).
   void EndFrame();
 
   /// The local player enters the level in `file`: shows its mesh, takes its faces for
@@ -192,6 +193,7 @@ class GameWorld final : public AvatarView, public ChatDisplay {
   struct TickState {
     engine::FramePose avatar;
     engine::FramePose camera;
+    float anim_time = 0.0f;  // the walk cycle's pose
   };
 
   GameWorldOptions options_;
@@ -222,6 +224,7 @@ class GameWorld final : public AvatarView, public ChatDisplay {
   TickState current_tick_;
   std::chrono::steady_clock::time_point current_tick_time_{};
   std::shared_ptr<engine::Frame> posed_avatar_;
+  std::shared_ptr<engine::AnimationSet> posed_anim_set_;
   TickState before_frame_;
 };
 

@@ -38,16 +38,15 @@ double LerpAngle(double a, double b, double f) {
   return r < 0.0 ? r + 360.0 : r;
 }
 
-double LerpAnimTime(double a, double b, double f) {
-  // Walking on from near 40 to a small time is a wrap, not a walk backwards.
+double DelayMs() { return std::chrono::duration<double, std::milli>(RemoteTrack::kDelay).count(); }
+
+}  // namespace
+
+double BetweenAnimTimes(double a, double b, double f) {
   if (a > 0.0 && b > 0.0 && b < a - kWalkCycle / 2) b += kWalkCycle;
   const double r = a + (b - a) * f;
   return r > kWalkCycle ? r - kWalkCycle : r;
 }
-
-double DelayMs() { return std::chrono::duration<double, std::milli>(RemoteTrack::kDelay).count(); }
-
-}  // namespace
 
 double RemoteTrack::Ms(Clock::time_point t) const {
   return std::chrono::duration<double, std::milli>(t - base_).count();
@@ -117,7 +116,7 @@ RemotePose RemoteTrack::Advance(Clock::time_point now) {
   RemotePose pose;
   pose.position = a.pose.position + (b.pose.position - a.pose.position) * static_cast<float>(f);
   pose.angle = LerpAngle(a.pose.angle, b.pose.angle, f);
-  pose.anim_time = LerpAnimTime(a.pose.anim_time, b.pose.anim_time, f);
+  pose.anim_time = BetweenAnimTimes(a.pose.anim_time, b.pose.anim_time, f);
   return pose;
 }
 

@@ -13,6 +13,10 @@ struct RemotePose {
   double anim_time = 0.0;
 };
 
+/// The walk-cycle time the fraction `f` of the way from `a` to `b`; a step from near 40 to a
+/// small time is the cycle wrapping, not a walk backwards.
+double BetweenAnimTimes(double a, double b, double f);
+
 /// The recent poses received for one remote player, and the pose to draw: about 100 ms in the
 /// past, between the two poses around that moment. Peers report once per 50 ms tick, so the
 /// poses are laid 50 ms apart, and a playback clock runs through them at nearly real speed

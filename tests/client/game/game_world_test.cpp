@@ -442,10 +442,13 @@ TEST(FramesBetweenTicks, DrawOnTheLineBetweenTickStatesAndChangeNothing) {
   engine::Frame& camera = *smooth.game.scene().camera();
   for (int tick = 0; tick < 30; ++tick) {
     const glm::vec3 avatar_from = smooth.Position(), camera_from = camera.GetPosition(nullptr);
+    engine::AnimationSet& walk = *GameWorld::Objects(smooth.game.LocalPlayer())->anim_set;
+    const float walk_from = walk.time();
     smooth.game.Tick();
     plain.game.Tick();
     const glm::vec3 avatar_to = smooth.Position(), camera_to = camera.GetPosition(nullptr);
     const engine::FramePose avatar_pose = smooth.Avatar().pose(), camera_pose = camera.pose();
+    const float walk_time = walk.time();
     const TPlayer& me = smooth.game.LocalPlayer();
     const double x = me.X, z = me.Z, angle = me.Angle;
     const int anim_time = me.AnimTime;
@@ -461,8 +464,10 @@ TEST(FramesBetweenTicks, DrawOnTheLineBetweenTickStatesAndChangeNothing) {
         const float f = ms / 50.0f;
         EXPECT_LT(glm::distance(drawn, avatar_from + (avatar_to - avatar_from) * f), 1e-3f);
         EXPECT_LT(glm::distance(drawn_camera, camera_from + (camera_to - camera_from) * f), 1e-3f);
+        EXPECT_NEAR(walk.time(), BetweenAnimTimes(walk_from, walk_time, f), 1e-4);
       }
       smooth.game.EndFrame();
+      EXPECT_EQ(walk.time(), walk_time);
       EXPECT_TRUE(SamePose(smooth.Avatar().pose(), avatar_pose));
       EXPECT_TRUE(SamePose(camera.pose(), camera_pose));
     }
