@@ -52,14 +52,17 @@ function(tarvo_add_program name)
 endfunction()
 
 # tarvo_add_gtest(name LABEL unit|e2e|gui|render|package SOURCES ... [LIBS ...] [XVFB] [ONCE]
-#                 [TIMEOUT seconds])
+#                 [TIMEOUT seconds] [SCREEN WxHxD])
 # One GoogleTest program; each case becomes a ctest test with the label. XVFB runs the whole
 # program once under xvfb-run (render tests need a display with Mesa's software OpenGL); ONCE
-# runs it once as it is (cases that share a costly set-up); the others run with Qt's offscreen
+# runs it once as it is (cases that share a costly set-up); SCREEN sizes xvfb's screen; the others run with Qt's offscreen
 # platform. A test that needs more of the environment sets it
 # itself: gtest_discover_tests cannot carry a list-valued ENVIRONMENT property through.
 function(tarvo_add_gtest name)
-  cmake_parse_arguments(ARG "XVFB;ONCE" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "XVFB;ONCE" "LABEL;TIMEOUT;SCREEN" "SOURCES;LIBS" ${ARGN})
+  if(NOT ARG_SCREEN)
+    set(ARG_SCREEN 1280x1024x24)
+  endif()
   if(NOT ARG_LABEL)
     set(ARG_LABEL unit)
   endif()
@@ -74,7 +77,7 @@ function(tarvo_add_gtest name)
   tarvo_warnings(${name})
   if(ARG_XVFB)
     add_test(NAME ${name}
-             COMMAND xvfb-run -a -s "-screen 0 1280x1024x24" $<TARGET_FILE:${name}>)
+             COMMAND xvfb-run -a -s "-screen 0 ${ARG_SCREEN}" $<TARGET_FILE:${name}>)
     set_tests_properties(${name} PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
   elseif(ARG_ONCE)
     add_test(NAME ${name} COMMAND $<TARGET_FILE:${name}>)

@@ -92,11 +92,14 @@ void GameWorld::Initialize() {
   if (AvatarEngineObjects* local = Objects(LocalPlayer())) {
     camera.LookAt(*local->frame, &scene_.root(), engine::LookAtConstraint::kZ);
   }
+  RestartDrawHistory();
   scene_.SetBack(kBackClip);
   scene_.SetBackground(Color{0.0f, 0.25f, 0.875f});
 }
 
 void GameWorld::Finalize() {
+  EndFrame();
+  history_avatar_.reset();
   initialized_ = false;
   collider_->SetFaces({});
   level_frame_.reset();
@@ -160,6 +163,82 @@ void GameWorld::Tick() {
     // The camera stays where it is for this tick.
   }
   scene_.Tick(1.0);
+  RecordTickState();
+}
+
+void GameWorld::RecordTickState() {
+  if (!options_.smooth_drawing) return;
+  AvatarEngineObjects* objects = Objects(LocalPlayer());
+  if (objects == nullptr) {
+    history_avatar_.reset();
+    return;
+  }
+  const TickState next{objects->frame->pose(), scene_.camera()->pose(), objects->anim_set->time()};
+  if (history_avatar_ != objects->frame) {
+    history_avatar_ = objects->frame;
+    previous_tick_ = next;
+  } else {
+    previous_tick_ = current_tick_;
+  }
+  current_tick_ = next;
+  current_tick_time_ = clock_();
+}
+
+void GameWorld::RestartDrawHistory() {
+  if (!options_.smooth_drawing) return;
+  AvatarEngineObjects* objects = Objects(LocalPlayer());
+  if (objects == nullptr) {
+    history_avatar_.reset();
+    return;
+  }
+  history_avatar_ = objects->frame;
+  previous_tick_ =
+      current_tick_ = {objects->frame->pose(), scene_.camera()->pose(), objects->anim_set->time()};
+  current_tick_time_ = clock_();
+}
+
+void GameWorld::BeginFrame() {
+  if (!options_.smooth_drawing || !initialized_) return;
+  EndFrame();  // a frame left open is closed first
+  const auto now = clock_();
+  for (const auto& player : world_.OtherPlayers()) {
+    AvatarEngineObjects* objects = Objects(*player);
+    if (objects == nullptr || objects->track.empty()) continue;
+    const RemotePose pose = objects->track.Advance(now);
+    objects->frame->SetPosition(&scene_.root(), pose.position);
+    objects->frame->SetOrientation(&scene_.root(), Direction(pose.angle), {0.0f, 1.0f, 0.0f});
+    objects->anim_set->SetTime(static_cast<float>(pose.anim_time));
+  }
+  AvatarEngineObjects* local = Objects(LocalPlayer());
+  if (local == nullptr || local->frame != history_avatar_) return;
+  const double fraction = std::chrono::duration<double>(now - current_tick_time_).count() /
+                          std::chrono::duration<double>(kTickInterval).count();
+  posed_avatar_ = local->frame;
+  posed_anim_set_ = local->anim_set;
+  before_frame_ = {local->frame->pose(), scene_.camera()->pose(), local->anim_set->time()};
+  if (fraction >= 1.0) {
+    local->frame->SetPose(current_tick_.avatar);
+    scene_.camera()->SetPose(current_tick_.camera);
+    return;
+  }
+  const float f = static_cast<float>(std::max(0.0, fraction));
+  const auto between = [f](const engine::FramePose& a, const engine::FramePose& b) {
+    return engine::FramePose{a.position + (b.position - a.position) * f,
+                             glm::slerp(a.rotation, b.rotation, f)};
+  };
+  local->frame->SetPose(between(previous_tick_.avatar, current_tick_.avatar));
+  scene_.camera()->SetPose(between(previous_tick_.camera, current_tick_.camera));
+  local->anim_set->SetTime(
+      static_cast<float>(BetweenAnimTimes(previous_tick_.anim_time, current_tick_.anim_time, f)));
+}
+
+void GameWorld::EndFrame() {
+  if (posed_avatar_ == nullptr) return;
+  posed_avatar_->SetPose(before_frame_.avatar);
+  scene_.camera()->SetPose(before_frame_.camera);
+  if (posed_anim_set_ != nullptr) posed_anim_set_->SetTime(before_frame_.anim_time);
+  posed_avatar_.reset();
+  posed_anim_set_.reset();
 }
 
 void GameWorld::StepLocalPlayer() {
@@ -401,6 +480,7 @@ void GameWorld::FinishAvatar(TPlayer& player, bool local) {
       objects->label.reset();  // shown without a label
     }
   }
+  if (local) RestartDrawHistory();
 }
 
 void GameWorld::DestroyAvatar(TPlayer& player) {
@@ -414,6 +494,12 @@ void GameWorld::PlaceAvatar(TPlayer& player, bool local) {
   if (objects == nullptr) return;
   const glm::vec3 at(static_cast<float>(player.X), static_cast<float>(player.Y),
                      static_cast<float>(player.Z));
+  if (!local && options_.smooth_drawing) {
+    // Drawn from the track by each frame, some way in the past.
+    objects->track.Add(clock_(),
+                       RemotePose{at, player.Angle, static_cast<double>(player.AnimTime)});
+    return;
+  }
   const glm::vec3 direction = Direction(player.Angle);
   objects->frame->SetPosition(&scene_.root(), at);
   objects->frame->SetOrientation(&scene_.root(), direction, {0.0f, 1.0f, 0.0f});
@@ -422,10 +508,13 @@ void GameWorld::PlaceAvatar(TPlayer& player, bool local) {
   camera.SetPosition(&scene_.root(),
                      at + kCameraBehind * direction + glm::vec3(0.0f, kCameraHeight, 0.0f));
   camera.LookAt(*objects->frame, &scene_.root(), engine::LookAtConstraint::kZ);
+  RestartDrawHistory();
 }
 
 void GameWorld::SetAnimationTime(TPlayer& player, int time) {
   if (AvatarEngineObjects* objects = Objects(player)) {
+    // A tracked remote avatar takes its walk cycle with its position, from the track.
+    if (!player.IsLocal() && !objects->track.empty()) return;
     objects->anim_set->SetTime(static_cast<float>(time));
   }
 }

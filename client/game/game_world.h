@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <glm/vec3.hpp>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "client/avatar/part_table.h"
 #include "client/game/collision.h"
 #include "client/game/input_state.h"
+#include "client/game/remote_track.h"
 #include "client/world/avatar_view.h"
 #include "client/world/client_world.h"
 #include "engine/scene/light.h"
@@ -48,12 +50,17 @@ struct AvatarEngineObjects : AvatarObjects {
   std::shared_ptr<engine::Mesh> shadow_mesh;
   std::shared_ptr<engine::Shadow> shadow;
   std::unique_ptr<NameLabel> label;
+  /// Remote players, when drawing is smoothed: the poses received, by time of arrival.
+  RemoteTrack track;
 };
 
 /// Choices of the program that runs a world.
 struct GameWorldOptions {
   /// Build avatars for remote players. Bots never look at them and skip their cost.
   bool remote_avatars = true;
+  /// Keep what drawing frames between ticks needs: the last two tick states of the local
+  /// avatar and camera, and the received poses of remote avatars. Bots draw nothing and skip it.
+  bool smooth_drawing = false;
 };
 
 /// The whole game simulation of one client without its widgets: the engine scene with its
@@ -64,6 +71,8 @@ class GameWorld final : public AvatarView, public ChatDisplay {
  public:
   /// A chat line lives this many ticks (ten seconds at 50 ms per tick).
   static constexpr int kChatLineTicks = 200;
+  /// One tick of the simulation.
+  static constexpr std::chrono::milliseconds kTickInterval{50};
   /// Distance the camera follow keeps from the avatar.
   static constexpr float kCameraDistance = 220.0f;
   /// Where the camera starts.
@@ -92,6 +101,10 @@ class GameWorld final : public AvatarView, public ChatDisplay {
   void SetRandomSource(std::function<bool()> second_leg) { second_leg_ = std::move(second_leg); }
   /// Replaces the collision over the level's faces, keeping the faces.
   void SetCollider(std::unique_ptr<LevelCollider> collider);
+  /// The time frames and arrivals are measured with (steady_clock unless replaced).
+  void SetClock(std::function<std::chrono::steady_clock::time_point()> clock) {
+    clock_ = std::move(clock);
+  }
   /// Also told of every chat line as it is added.
   void SetChatListener(std::function<void(const std::string&)> listener) {
     chat_listener_ = std::move(listener);
@@ -118,6 +131,16 @@ class GameWorld final : public AvatarView, public ChatDisplay {
   /// the session's sending, chat-line ageing, camera follow and the engine step. A tick that
   /// starts inside another one (a message box shown while receiving) leaves the session alone.
   void Tick();
+
+  /// Before a frame is drawn (smooth drawing): places the local avatar with its shadow, its walk
+  /// cycle and the camera at the point between the previous and the current tick state that the
+  /// clock's time falls on (the current one a full tick after it was reached), and every remote
+  /// avatar where its track puts it. `EndFrame` puts the local avatar and the camera back exactly,
+  /// so frames never change the simulation.
+  void BeginFrame();
+  /// After the frame is drawn: undoes what `BeginFrame` did to the local avatar and camera (the
+  /// walk cycle is posed anew from its time, which gives the same pose).
+  void EndFrame();
 
   /// The local player enters the level in `file`: shows its mesh, takes its faces for
   /// collision and rebuilds every avatar. A file that cannot be read gives an empty level.
@@ -162,6 +185,16 @@ class GameWorld final : public AvatarView, public ChatDisplay {
 
  private:
   void PutShadowOnPlane(const ShadowPlane& plane);
+  // The local avatar and camera as they stand now become both tick states (after a jump the
+  // frames between ticks must not glide from the old place).
+  void RestartDrawHistory();
+  void RecordTickState();
+
+  struct TickState {
+    engine::FramePose avatar;
+    engine::FramePose camera;
+    float anim_time = 0.0f;  // the walk cycle's pose
+  };
 
   GameWorldOptions options_;
   engine::Scene scene_;
@@ -181,6 +214,18 @@ class GameWorld final : public AvatarView, public ChatDisplay {
   ShadowPlane shadow_plane_;
   std::vector<std::string> chat_lines_;
   std::vector<int> chat_ages_;
+  std::function<std::chrono::steady_clock::time_point()> clock_ = [] {
+    return std::chrono::steady_clock::now();
+  };
+  // Smooth drawing: the local avatar whose tick states are kept, the previous and the current
+  // state, when the current one was reached, and what a frame in progress must put back.
+  std::shared_ptr<engine::Frame> history_avatar_;
+  TickState previous_tick_;
+  TickState current_tick_;
+  std::chrono::steady_clock::time_point current_tick_time_{};
+  std::shared_ptr<engine::Frame> posed_avatar_;
+  std::shared_ptr<engine::AnimationSet> posed_anim_set_;
+  TickState before_frame_;
 };
 
 }  // namespace tarvo::client

@@ -7,8 +7,11 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 #include <ctime>
 
 #include "protocol/properties.h"
@@ -30,10 +33,23 @@ bool IsEnter(const QKeyEvent& event) {
 
 }  // namespace
 
-bool FeedGameKey(InputState& input, const QKeyEvent& event) {
+bool FeedGameKey(InputState& input, const QKeyEvent& event, bool letters) {
   const bool keypad = event.modifiers().testFlag(Qt::KeypadModifier);
+  // Letters are text in the chat line and parts of shortcuts with Ctrl or Alt.
+  const bool letter_keys =
+      letters && !(event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
   GameKey key;
   switch (event.key()) {
+    case Qt::Key_W:
+    case Qt::Key_S:
+    case Qt::Key_A:
+    case Qt::Key_D:
+      if (!letter_keys) return false;
+      key = event.key() == Qt::Key_W   ? GameKey::kPad8
+            : event.key() == Qt::Key_S ? GameKey::kPad2
+            : event.key() == Qt::Key_A ? GameKey::kPad4
+                                       : GameKey::kPad6;
+      break;
     case Qt::Key_8:
       if (!keypad) return false;
       [[fallthrough]];
@@ -88,31 +104,33 @@ TAdventure::TAdventure(ClientPaths paths, QWidget* parent)
     : QWidget(parent),
       paths_(std::move(paths)),
       loader_(paths_.asset_folders),
-      game_(std::make_unique<GameWorld>(&loader_)) {
+      game_(std::make_unique<GameWorld>(&loader_, GameWorldOptions{.smooth_drawing = true})) {
   setWindowTitle(kCaption);
-  setFixedSize(kWidth, kHeight);
+  // Opens at 640 by 480 (logical pixels: the screen's scale factor applies) and may be resized,
+  // maximised or made full screen; the view takes what the chat line leaves.
+  resize(kWidth, kHeight);
+  setMinimumSize(kWidth / 4, kHeight / 4);
   setAutoFillBackground(true);
   QPalette black = palette();
   black.setColor(QPalette::Window, Qt::black);
   setPalette(black);
 
-  // The view and the chat line sit in a 640 by 480 block, centred when the window is larger
-  // (full screen).
-  auto* block = new QWidget(this);
-  block->setFixedSize(kWidth, kHeight);
-  view_ = new engine::gl::View(block);
-  view_->setGeometry(0, 0, engine::gl::View::kWidth, engine::gl::View::kHeight);
-  chat_line_ = new QLineEdit(block);
-  chat_line_->setGeometry(0, kHeight - kChatLineHeight, kWidth, kChatLineHeight);
+  view_ = new engine::gl::View(this);
+  chat_line_ = new QLineEdit(this);
+  chat_line_->setFixedHeight(kChatLineHeight);
+  chat_font_ = chat_line_->font();
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(block, 0, Qt::AlignCenter);
+  layout->setSpacing(0);
+  layout->addWidget(view_, 1);
+  layout->addWidget(chat_line_);
 
   game_->SetLabelMaker(&label_maker_);
   view_->SetScene(&game_->scene());
   view_->SetInitializeHandler([this] { OnViewInitialized(); });
   view_->SetFinalizeHandler([this] { OnViewFinalizing(); });
   view_->SetOverlayHandler([this](engine::io::Canvas& canvas) { DrawOverlays(canvas); });
+  view_->SetFrameHandlers([this] { game_->BeginFrame(); }, [this] { game_->EndFrame(); });
 
   view_->installEventFilter(this);
   chat_line_->installEventFilter(this);
@@ -128,6 +146,14 @@ TAdventure::TAdventure(ClientPaths paths, QWidget* parent)
   timer_.setTimerType(Qt::PreciseTimer);
   connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
   timer_.start();
+  // Frames between ticks, as often as the screen shows them; with vsync the swap paces them.
+  QScreen* screen = QGuiApplication::primaryScreen();
+  const double refresh =
+      screen != nullptr && screen->refreshRate() > 1.0 ? screen->refreshRate() : 60.0;
+  frame_timer_.setInterval(std::max(1, static_cast<int>(1000.0 / refresh)));
+  frame_timer_.setTimerType(Qt::PreciseTimer);
+  connect(&frame_timer_, &QTimer::timeout, view_, [this] { view_->update(); });
+  SetFramesBetweenTicks(true);
 
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
@@ -136,6 +162,7 @@ TAdventure::TAdventure(ClientPaths paths, QWidget* parent)
 
 TAdventure::~TAdventure() {
   timer_.stop();
+  frame_timer_.stop();
   session_.reset();
   // The view lets go of the scene while the world still exists.
   delete view_;
@@ -184,6 +211,17 @@ void TAdventure::Tick() {
   game_->Tick();  // the engine step asks the view to draw
 }
 
+void TAdventure::SetFramesBetweenTicks(bool on) {
+  // With the frame timer the ticks need not ask for a picture: one more would exceed the
+  // screen's rate.
+  game_->SetRenderer(on ? nullptr : view_);
+  if (on) {
+    frame_timer_.start();
+  } else {
+    frame_timer_.stop();
+  }
+}
+
 void TAdventure::OnViewInitialized() {
   logo_ = engine::io::Surface::Create(1, 1);
   const std::string logo_file = loader_.Resolve("logo.bmp");
@@ -200,25 +238,49 @@ void TAdventure::OnViewFinalizing() {
   logo_.reset();
 }
 
+double TAdventure::LayoutScale() const {
+  return static_cast<double>(height()) / static_cast<double>(kHeight);
+}
+
 void TAdventure::DrawOverlays(engine::io::Canvas& canvas) {
+  // Laid out for the 456-pixel view and scaled with the view's height.
+  const double scale = static_cast<double>(view_->height()) / engine::gl::View::kHeight;
+  const auto scaled = [scale](int v) { return static_cast<int>(std::lround(v * scale)); };
   try {
     canvas.SetBrushTransparent(true);
-    canvas.SetFont("Dialog", true, 14);
+    canvas.SetFont("Dialog", true, std::max(1, scaled(14)));
     canvas.SetFontColor(0xFFFFFF);
     const int h = canvas.TextHeight(" ");
     const auto& lines = game_->ChatLines();
     const int count = static_cast<int>(lines.size());
     for (int j = 0; j < count; ++j) {
-      canvas.TextOut(kChatLeft, kChatBottom - h * (count - j), ShownText(lines[j]));
+      canvas.TextOut(scaled(kChatLeft), scaled(kChatBottom) - h * (count - j), ShownText(lines[j]));
     }
   } catch (const std::exception& e) {
     spdlog::debug("chat overlay: {}", e.what());
   }
   try {
-    if (logo_) canvas.Draw(kLogoLeft, kLogoTop, *logo_);
+    if (logo_) {
+      canvas.Draw(scaled(kLogoLeft), scaled(kLogoTop), scaled(logo_->width()),
+                  scaled(logo_->height()), *logo_);
+    }
   } catch (const std::exception& e) {
     spdlog::debug("logo overlay: {}", e.what());
   }
+}
+
+void TAdventure::resizeEvent(QResizeEvent* event) {
+  // The chat line grows with the window as the overlays do.
+  const double scale = LayoutScale();
+  chat_line_->setFixedHeight(std::max(1, static_cast<int>(std::lround(kChatLineHeight * scale))));
+  QFont font = chat_font_;
+  if (font.pointSizeF() > 0) {
+    font.setPointSizeF(font.pointSizeF() * scale);
+  } else {
+    font.setPixelSize(std::max(1, static_cast<int>(std::lround(font.pixelSize() * scale))));
+  }
+  chat_line_->setFont(font);
+  QWidget::resizeEvent(event);
 }
 
 void TAdventure::ToggleFullScreen() {
@@ -226,14 +288,14 @@ void TAdventure::ToggleFullScreen() {
   game_->Finalize();
   if (full_screen_) {
     showNormal();
-    setFixedSize(kWidth, kHeight);
     restoreGeometry(window_geometry_);
     view_->unsetCursor();
     full_screen_ = false;
   } else {
+    // Borderless over the whole screen at the desktop's resolution.
     window_geometry_ = saveGeometry();
-    setMinimumSize(0, 0);
-    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    // Without a window manager the full-screen state alone moves nothing: take the screen too.
+    if (QScreen* screen = this->screen()) setGeometry(screen->geometry());
     showFullScreen();
     full_screen_ = true;
   }
@@ -256,9 +318,10 @@ void TAdventure::SetChatMode(bool on) { game_->SetChatMode(on); }
 void TAdventure::ShowCentred(QWidget* dialog) {
   if (dialog == nullptr) return;
   if (full_screen_) {
-    // Centred in the 640 by 480 picture.
-    const QPoint origin = view_->parentWidget()->mapToGlobal(QPoint(0, 0));
-    dialog->move(origin + QPoint((kWidth - dialog->width()) / 2, (kHeight - dialog->height()) / 2));
+    // Centred over the picture.
+    const QPoint origin = mapToGlobal(QPoint(0, 0));
+    dialog->move(origin +
+                 QPoint((width() - dialog->width()) / 2, (height() - dialog->height()) / 2));
   }
   dialog->show();
   dialog->raise();
@@ -299,13 +362,14 @@ bool TAdventure::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::KeyPress: {
       auto* key = static_cast<QKeyEvent*>(event);
-      FeedGameKey(game_->input(), *key);
+      FeedGameKey(game_->input(), *key, watched == view_);
       if (HandleShortcut(key, watched == chat_line_)) return true;
       // Keypad keys go nowhere else while the view has the keyboard.
       return watched != chat_line_ && key->modifiers().testFlag(Qt::KeypadModifier);
     }
     case QEvent::KeyRelease:
-      FeedGameKey(game_->input(), *static_cast<QKeyEvent*>(event));
+      // A letter let go in the chat line may have been pressed in the view.
+      FeedGameKey(game_->input(), *static_cast<QKeyEvent*>(event), true);
       return false;
     case QEvent::MouseButtonPress:
       if (watched == chat_line_) {

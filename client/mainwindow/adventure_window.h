@@ -33,18 +33,19 @@ struct ClientPaths {
   std::filesystem::path screenshot_folder;
 };
 
-/// The game's main window: the 3D view with the chat line under it, the 50 ms frame timer that
-/// drives the whole client, the chat and logo overlays, the keys (full screen, quit, options,
-/// edit look, movement) and the focus rules between the view and the chat line. It owns the
-/// game world and the network session.
+/// The game's main window: the 3D view with the chat line under it, the 50 ms tick timer that
+/// drives the whole client, a frame timer at the screen's refresh rate that draws in between, the
+/// chat and logo overlays, the keys (full screen, quit, options, edit look, movement) and the focus
+/// rules between the view and the chat line. It owns the game world and the network session.
 class TAdventure final : public QWidget, public SessionHost, public ConnectHost {
  public:
-  /// Size of the client area.
+  /// Size of the client area as the window opens, and the layout the overlays and the chat
+  /// line are scaled from.
   static constexpr int kWidth = 640;
   static constexpr int kHeight = 480;
-  /// Height of the chat line under the view.
+  /// Height of the chat line under the view at 480 pixels.
   static constexpr int kChatLineHeight = 24;
-  /// The frame timer's interval.
+  /// The tick timer's interval.
   static constexpr int kTickMs = 50;
   /// The caption, also used for message boxes that have no caption of their own.
   static constexpr const char* kCaption = "Tarvo 3D";
@@ -76,7 +77,11 @@ class TAdventure final : public QWidget, public SessionHost, public ConnectHost 
 
   /// One frame: the game world's tick, then the drawing of the scene and the overlays.
   void Tick();
-  /// Switches between window and full screen, rebuilding the scene from the current state.
+  /// Draws frames between ticks at the screen's refresh rate (the default), or only after each
+  /// tick as the game once did (for comparisons).
+  void SetFramesBetweenTicks(bool on);
+  /// Switches between the window and a borderless full screen at the desktop's resolution,
+  /// rebuilding the scene from the current state.
   void ToggleFullScreen();
   bool IsFullScreen() const { return full_screen_; }
   /// Sends the chat line as the Enter key does.
@@ -107,6 +112,7 @@ class TAdventure final : public QWidget, public SessionHost, public ConnectHost 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
 
  private:
@@ -115,6 +121,8 @@ class TAdventure final : public QWidget, public SessionHost, public ConnectHost 
   bool HandleShortcut(QKeyEvent* event, bool typing);
   void ShowCentred(QWidget* dialog);
   void SetChatMode(bool on);
+  // The window's height over the 480 pixels the layout was made for.
+  double LayoutScale() const;
 
   ClientPaths paths_;
   engine::io::FileLoader loader_;
@@ -123,7 +131,9 @@ class TAdventure final : public QWidget, public SessionHost, public ConnectHost 
   std::shared_ptr<engine::io::Surface> logo_;
   engine::gl::View* view_ = nullptr;
   QLineEdit* chat_line_ = nullptr;
+  QFont chat_font_;  // at 480 pixels
   QTimer timer_;
+  QTimer frame_timer_;
   std::unique_ptr<TAdventureClient> session_;
   QWidget* options_dialog_ = nullptr;
   QWidget* edit_look_dialog_ = nullptr;
@@ -132,7 +142,8 @@ class TAdventure final : public QWidget, public SessionHost, public ConnectHost 
 };
 
 /// Feeds the game keys of a key event into `input`: the numeric keypad, and for keyboards
-/// without one the arrow keys, Space (jump) and Insert (camera). False for any other key.
-bool FeedGameKey(InputState& input, const QKeyEvent& event);
+/// without one the arrow keys, Space (jump) and Insert (camera); with `letters` (the 3D view
+/// has the keyboard) also W, A, S, D for keypad 8, 4, 2, 6. False for any other key.
+bool FeedGameKey(InputState& input, const QKeyEvent& event, bool letters = false);
 
 }  // namespace tarvo::client

@@ -162,6 +162,7 @@ QSurfaceFormat RendererFormat() {
   format.setDepthBufferSize(24);
   format.setStencilBufferSize(8);
   format.setRenderableType(QSurfaceFormat::OpenGL);
+  format.setSwapInterval(1);  // frames wait for the screen's refresh where the driver can
   return format;
 }
 

@@ -11,7 +11,7 @@ namespace tarvo::engine::gl {
 
 View::View(QWidget* parent) : QOpenGLWidget(parent) {
   setFormat(RendererFormat());
-  setFixedSize(kWidth, kHeight);
+  resize(kWidth, kHeight);
   setFocusPolicy(Qt::StrongFocus);
 }
 
@@ -69,7 +69,14 @@ void View::paintGL() {
     const qreal ratio = devicePixelRatioF();
     scene_->viewport().width = width();
     scene_->viewport().height = height();
-    renderer_->Draw(*scene_, static_cast<int>(width() * ratio), static_cast<int>(height() * ratio));
+    if (on_before_draw_) on_before_draw_();
+    try {
+      renderer_->Draw(*scene_, static_cast<int>(width() * ratio),
+                      static_cast<int>(height() * ratio));
+    } catch (const std::exception& e) {
+      spdlog::warn("3D view: {}", e.what());  // one frame without the scene
+    }
+    if (on_after_draw_) on_after_draw_();
   } else {
     QOpenGLContext::currentContext()->functions()->glClearColor(0, 0, 0, 1);
     QOpenGLContext::currentContext()->functions()->glClear(GL_COLOR_BUFFER_BIT);
@@ -80,7 +87,11 @@ void View::paintGL() {
 void View::DrawOverlays() {
   const qreal ratio = devicePixelRatioF();
   const QSize pixels(static_cast<int>(width() * ratio), static_cast<int>(height() * ratio));
-  if (overlay_.size() != size()) overlay_ = QImage(size(), QImage::Format_RGBA8888_Premultiplied);
+  // Drawn in the view's own units at the screen's pixel density, so HiDPI text stays sharp.
+  if (overlay_.size() != pixels) {
+    overlay_ = QImage(pixels, QImage::Format_RGBA8888_Premultiplied);
+  }
+  overlay_.setDevicePixelRatio(ratio);
   overlay_.fill(Qt::transparent);
   {
     io::Canvas canvas(&overlay_);

@@ -72,4 +72,8 @@ void Canvas::Draw(int x, int y, const Surface& surface) {
   if (painter_) painter_->drawImage(x, y, surface.image());
 }
 
+void Canvas::Draw(int x, int y, int width, int height, const Surface& surface) {
+  if (painter_) painter_->drawImage(QRect(x, y, width, height), surface.image());
+}
+
 }  // namespace tarvo::engine::io

@@ -45,6 +45,8 @@ class Canvas {
   void FillRect(int x, int y, int width, int height);
   /// Copies a whole surface to (x, y), opaque.
   void Draw(int x, int y, const Surface& surface);
+  /// Copies a whole surface into the rectangle at (x, y), scaled to `width` by `height`, opaque.
+  void Draw(int x, int y, int width, int height, const Surface& surface);
 
  private:
   std::unique_ptr<QPainter> painter_;

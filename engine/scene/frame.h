@@ -31,6 +31,12 @@ struct Orientation {
   glm::vec3 up{0.0f, 1.0f, 0.0f};
 };
 
+/// A frame's position and rotation relative to its parent, as stored.
+struct FramePose {
+  glm::vec3 position{0.0f};
+  glm::quat rotation{1.0f, 0.0f, 0.0f, 0.0f};
+};
+
 /// A node of the scene: a transform relative to its parent, children, visuals, lights, a
 /// velocity and move callbacks. Coordinates are left-handed with y up; a frame looks along +z.
 class Frame : public std::enable_shared_from_this<Frame> {
@@ -110,6 +116,14 @@ class Frame : public std::enable_shared_from_this<Frame> {
   void SetLocalRotation(glm::quat rotation);
   /// Sets the scale relative to the parent.
   void SetLocalScale(glm::vec3 scale) { scale_ = scale; }
+  /// The position and rotation relative to the parent.
+  FramePose pose() const { return {position_, rotation_}; }
+  /// Puts back a pose taken with `pose()` bit for bit: unlike `SetLocalRotation` it does not
+  /// normalize, so drawing can move a frame and restore it without touching the simulation.
+  void SetPose(const FramePose& pose) {
+    position_ = pose.position;
+    rotation_ = pose.rotation;
+  }
   /// The transform from this frame's coordinates to its parent's.
   glm::mat4 LocalMatrix() const;
   /// The transform from this frame's coordinates to the world (top of the tree).

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <glm/geometric.hpp>
 #include <map>
+#include <random>
 
 #include "engine/io/file_loader.h"
 
@@ -42,7 +44,7 @@ void AddFloor(MeshData& mesh, float half, float y) {
 }
 
 struct World {
-  explicit World(const std::string& level) : game(&loader) {
+  explicit World(const std::string& level, GameWorldOptions options = {}) : game(&loader, options) {
     game.SetRandomSource([] { return false; });
     game.LocalPlayer().LevelFile = level;
   }
@@ -391,6 +393,122 @@ TEST(ChatLines, LiveTwoHundredTicks) {
   EXPECT_EQ(w.game.ChatLines().size(), 1u);
   w.Ticks(1);
   EXPECT_TRUE(w.game.ChatLines().empty());
+}
+
+}  // namespace
+}  // namespace tarvo::client
+
+namespace tarvo::client {
+namespace {
+
+using std::chrono::milliseconds;
+using TimePoint = std::chrono::steady_clock::time_point;
+
+// Counts what would go out.
+class CountingSession : public PlayerSession {
+ public:
+  void ReceiveTcp() override {}
+  void ReceiveUdp() override {}
+  void MaintainUdpChannel() override {}
+  void SendPending() override { ++sends; }
+  int UdpPort() const override { return 0; }
+  void SendProperties(std::string_view) override { ++sends; }
+  void SendMovement(std::string_view) override { ++sends; }
+  void SendChat(std::string_view) override { ++sends; }
+  void ApplyUdpSettings() override {}
+  void AddPeer(TPlayer&) override {}
+  void RemovePeer(TPlayer&) override {}
+  int sends = 0;
+};
+
+bool SamePose(const engine::FramePose& a, const engine::FramePose& b) {
+  return a.position == b.position && a.rotation == b.rotation;
+}
+
+TEST(FramesBetweenTicks, DrawOnTheLineBetweenTickStatesAndChangeNothing) {
+  TimePoint now{};
+  World smooth("flat.x", {.smooth_drawing = true});
+  World plain("flat.x");
+  CountingSession session;
+  for (World* w : {&smooth, &plain}) {
+    w->loader.Add("flat.x", Flat());
+    w->Start();
+    w->Place(0, 0, 0, 30);
+    w->game.input().Press(GameKey::kPad8);
+    w->game.input().Press(GameKey::kPad6);
+  }
+  smooth.game.SetClock([&] { return now; });
+  smooth.game.world().SetCurrentSession(&session);
+  engine::Frame& camera = *smooth.game.scene().camera();
+  for (int tick = 0; tick < 30; ++tick) {
+    const glm::vec3 avatar_from = smooth.Position(), camera_from = camera.GetPosition(nullptr);
+    engine::AnimationSet& walk = *GameWorld::Objects(smooth.game.LocalPlayer())->anim_set;
+    const float walk_from = walk.time();
+    smooth.game.Tick();
+    plain.game.Tick();
+    const glm::vec3 avatar_to = smooth.Position(), camera_to = camera.GetPosition(nullptr);
+    const engine::FramePose avatar_pose = smooth.Avatar().pose(), camera_pose = camera.pose();
+    const float walk_time = walk.time();
+    const TPlayer& me = smooth.game.LocalPlayer();
+    const double x = me.X, z = me.Z, angle = me.Angle;
+    const int anim_time = me.AnimTime;
+    const int sends = session.sends;
+    for (int ms = 0; ms <= 50; ms += 10) {
+      now += milliseconds(ms == 0 ? 0 : 10);
+      smooth.game.BeginFrame();
+      const glm::vec3 drawn = smooth.Position(), drawn_camera = camera.GetPosition(nullptr);
+      if (ms == 50) {
+        EXPECT_TRUE(SamePose(smooth.Avatar().pose(), avatar_pose)) << "tick " << tick;
+        EXPECT_TRUE(SamePose(camera.pose(), camera_pose)) << "tick " << tick;
+      } else {
+        const float f = ms / 50.0f;
+        EXPECT_LT(glm::distance(drawn, avatar_from + (avatar_to - avatar_from) * f), 1e-3f);
+        EXPECT_LT(glm::distance(drawn_camera, camera_from + (camera_to - camera_from) * f), 1e-3f);
+        EXPECT_NEAR(walk.time(), BetweenAnimTimes(walk_from, walk_time, f), 1e-4);
+      }
+      smooth.game.EndFrame();
+      EXPECT_EQ(walk.time(), walk_time);
+      EXPECT_TRUE(SamePose(smooth.Avatar().pose(), avatar_pose));
+      EXPECT_TRUE(SamePose(camera.pose(), camera_pose));
+    }
+    EXPECT_EQ(me.X, x);
+    EXPECT_EQ(me.Z, z);
+    EXPECT_EQ(me.Angle, angle);
+    EXPECT_EQ(me.AnimTime, anim_time);
+    EXPECT_EQ(session.sends, sends) << "frames send nothing";
+  }
+  // The simulation with frames between its ticks is the one without, bit for bit.
+  EXPECT_TRUE(SamePose(smooth.Avatar().pose(), plain.Avatar().pose()));
+  EXPECT_TRUE(SamePose(camera.pose(), plain.game.scene().camera()->pose()));
+  smooth.game.world().SetCurrentSession(nullptr);
+}
+
+TEST(FramesBetweenTicks, RemoteAvatarsAreDrawnFromTheirTrackAndTeleportsAtOnce) {
+  TimePoint now{};
+  World w("flat.x", {.smooth_drawing = true});
+  w.loader.Add("flat.x", Flat());
+  w.game.SetClock([&] { return now; });
+  w.Start();
+  TPlayer& peer = w.game.world().AddOtherPlayer(2);
+  peer.BuildAvatar();
+  engine::Frame& drawn = *GameWorld::Objects(peer)->frame;
+  const auto arrive = [&](int ms, double x) {
+    now = TimePoint{} + milliseconds(ms);
+    peer.X = x;
+    w.game.PlaceAvatar(peer, false);
+  };
+  for (int i = 0; i <= 4; ++i) arrive(50 * i, 10.0 * i);
+  now = TimePoint{} + milliseconds(250);
+  w.game.BeginFrame();
+  w.game.EndFrame();
+  // 110 ms before 250 ms the peer was at 28.
+  EXPECT_NEAR(drawn.GetPosition(nullptr).x, 28.0f, 2.0f) << "drawn about 110 ms in the past";
+  EXPECT_EQ(peer.X, 40.0);
+
+  arrive(260, 400.0);
+  w.game.BeginFrame();
+  w.game.EndFrame();
+  EXPECT_EQ(drawn.GetPosition(nullptr).x, 400.0f);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <glm/geometric.hpp>
+#include <glm/vec2.hpp>
 
 #include "client/mainwindow/window_test_app.h"
 #include "support/kserver_process.h"
@@ -100,6 +102,43 @@ TEST_F(MainWindowGui, GameKeysReachTheInputAlsoWhileTyping) {
     QTest::keyRelease(&window->view(), key);
     EXPECT_FALSE(input.IsDown(game_key)) << key;
   }
+}
+
+TEST_F(MainWindowGui, WasdWalkLikeTheKeypadInTheViewAndAreTextInTheChatLine) {
+  GameWorld& game = window->game();
+  TPlayer& me = game.LocalPlayer();
+  // Three ticks with one key held from the same place; how far the avatar got.
+  const auto walk = [&](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    me.X = 0, me.Y = 0, me.Z = 0, me.Angle = 0;
+    game.PlaceAvatar(me, true);
+    QTest::keyPress(&window->view(), key, modifiers);
+    for (int i = 0; i < 3; ++i) game.Tick();
+    QTest::keyRelease(&window->view(), key, modifiers);
+    for (int i = 0; i < 2; ++i) game.Tick();  // stands again
+    return glm::vec2(me.X, me.Z);
+  };
+  QTest::mouseClick(&window->view(), Qt::LeftButton);
+  const glm::vec2 keypad = walk(Qt::Key_8, Qt::KeypadModifier);
+  EXPECT_GT(glm::length(keypad), 10.0f);
+  EXPECT_EQ(walk(Qt::Key_W, Qt::NoModifier), keypad);
+  for (auto [key, game_key] :
+       {std::pair{Qt::Key_A, GameKey::kPad4}, std::pair{Qt::Key_S, GameKey::kPad2},
+        std::pair{Qt::Key_D, GameKey::kPad6}}) {
+    QTest::keyPress(&window->view(), key);
+    EXPECT_TRUE(game.input().IsDown(game_key)) << key;
+    QTest::keyRelease(&window->view(), key);
+    EXPECT_FALSE(game.input().IsDown(game_key)) << key;
+  }
+
+  QLineEdit& line = window->chat_line();
+  QTest::mouseClick(&line, Qt::LeftButton);
+  line.clear();
+  QTest::keyPress(&line, Qt::Key_W, Qt::NoModifier);
+  EXPECT_FALSE(game.input().IsDown(GameKey::kPad8));
+  QTest::keyRelease(&line, Qt::Key_W, Qt::NoModifier);
+  EXPECT_FALSE(game.input().Query(GameKey::kPad8));
+  QTest::keyClicks(&line, "wasd");
+  EXPECT_EQ(line.text().toLower(), "wwasd");
 }
 
 TEST_F(MainWindowGui, FramesGoOnWhileTheDisconnectBoxIsOpen) {
