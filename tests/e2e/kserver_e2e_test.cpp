@@ -523,10 +523,16 @@ TEST(KServerProgram, RefusesUnlockableWorldsAndAReadOnlyProgramFolder) {
   EXPECT_FALSE(fs::exists(folder / "kserver.lock"));
 
   // A windowed start needs kserver-gui beside the program: without it, a message, not a crash.
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  const std::string saved = platform ? platform : "";
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   EXPECT_EQ(KServerProcess::RunOnce({"--dir", dir.string()}, &output, folder / "kserver"), 2);
   EXPECT_NE(output.find("install the kserver-gui package"), std::string::npos) << output;
-  ::unsetenv("QT_QPA_PLATFORM");
+  if (platform) {
+    ::setenv("QT_QPA_PLATFORM", saved.c_str(), 1);
+  } else {
+    ::unsetenv("QT_QPA_PLATFORM");
+  }
   fs::remove_all(folder);
 }
 
