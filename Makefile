@@ -48,10 +48,10 @@ play: setup
 	cmake --build --preset default --target kserver tarvo3d -j $(JOBS)
 	scripts/play.sh
 
-# The Debian packages kserver and tarvo3d, from the default build's programs, into build/packages/.
+# The Debian packages kserver, kserver-gui and tarvo3d, from the default build's programs, into build/packages/.
 package: setup
 	cmake --preset default
-	cmake --build --preset default --target kserver kserverctl tarvo3d tarvo-bot -j $(JOBS)
+	cmake --build --preset default --target kserver kserver-gui kserverctl tarvo3d tarvo-bot -j $(JOBS)
 	cd build && cpack -G DEB
 
 clean:

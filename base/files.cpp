@@ -109,7 +109,7 @@ bool WriteFileAtomically(const std::filesystem::path& file, std::string_view con
 }
 
 FileLock::FileLock(const std::filesystem::path& path) {
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd_ < 0) {
     SetError(&error_, "cannot open", path, errno);
     return;
@@ -124,6 +124,18 @@ FileLock::FileLock(const std::filesystem::path& path) {
 
 FileLock::~FileLock() {
   if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+}
+
+bool IsReadOnlyOrSystemFolder(const std::filesystem::path& folder) {
+  if (::access(folder.c_str(), W_OK) != 0) return true;
+  std::error_code error;
+  std::filesystem::path absolute = std::filesystem::weakly_canonical(folder, error);
+  if (error) absolute = std::filesystem::absolute(folder, error).lexically_normal();
+  const std::string text = absolute.string();
+  for (const std::string system : {"/bin", "/sbin", "/usr", "/lib", "/lib64", "/etc"}) {
+    if (text == system || text.rfind(system + "/", 0) == 0) return true;
+  }
+  return false;
 }
 
 bool ReadWholeFile(const std::filesystem::path& file, std::string& contents, std::string* error,

@@ -46,6 +46,11 @@ class FileLock {
   std::string error_;
 };
 
+/// Whether a program must not keep its data in `folder`: this user cannot write it, or it is one
+/// of the system's program folders (/usr, /bin, /sbin, /lib, /etc and below), which only a
+/// package may change even where root could write them.
+bool IsReadOnlyOrSystemFolder(const std::filesystem::path& folder);
+
 /// Reads a whole file. Returns false (with the reason in `error`) when it cannot be read;
 /// `missing` (when given) tells a file that does not exist apart from one that cannot be read.
 bool ReadWholeFile(const std::filesystem::path& file, std::string& contents,

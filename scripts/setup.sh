@@ -12,6 +12,7 @@ packages=(
   libcli11-dev libspdlog-dev libfmt-dev
   xvfb xauth libgl1-mesa-dri mesa-utils
   systemd
+  lintian help2man desktop-file-utils appstream
   iproute2 nftables
 )
 

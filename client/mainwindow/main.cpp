@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 
+#include "base/files.h"
 #include "client/config/configuration.h"
 #include "client/config/ui/connect_frame.h"
 #include "client/config/ui/edit_look.h"
@@ -40,10 +41,11 @@ bool OpenGlAvailable() {
 }
 
 // The configuration lives beside the program, as on a first install in a user's own folder;
-// where that is read-only, in the user's configuration folder.
+// where that is read-only or a system folder (an installed package, even run by root), in the
+// user's configuration folder.
 fs::path DefaultConfigDirectory() {
   fs::path program = ProgramDirectory();
-  if (::access(program.c_str(), W_OK) == 0) return program;
+  if (!tarvo::base::IsReadOnlyOrSystemFolder(program)) return program;
   return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
 }
 
@@ -67,7 +69,8 @@ static int RunProgram(int argc, char** argv) {
   cli.add_option("--password", password, "Password for --connect");
   cli.add_option("--nickname", nickname, "Nickname for --connect");
   cli.add_option("--config-dir", config_dir,
-                 "Folder of tarvo3dconfig.txt (default: beside the program when writable)");
+                 "Folder of tarvo3dconfig.txt (default: beside the program when writable and not a "
+                 "system folder)");
   cli.add_option("--screenshot", screenshot,
                  "Save a picture of the main window to FILE (PNG) at --quit-after and quit");
   cli.add_option("--quit-after", quit_after, "Quit after SECONDS")->check(CLI::PositiveNumber);

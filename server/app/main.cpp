@@ -3,12 +3,16 @@
 // file without starting it.
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#ifdef TARVO_KSERVER_WINDOWED
 #include <QApplication>
 #include <QLocale>
 #include <QSystemTrayIcon>
+#endif
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <clocale>
 #include <cmath>
@@ -16,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -31,8 +36,10 @@
 #include "server/accounts/account_list.h"
 #include "server/app/headless_loop.h"
 #include "server/app/log_observer.h"
+#ifdef TARVO_KSERVER_WINDOWED
 #include "server/app/stop_signal_notifier.h"
 #include "server/app/windowed_server.h"
+#endif
 #include "server/core/server_config.h"
 #include "server/core/server_frame.h"
 
@@ -149,6 +156,7 @@ bool HasDisplay() {
          std::getenv("WAYLAND_DISPLAY") != nullptr;
 }
 
+#ifdef TARVO_KSERVER_WINDOWED
 int RunWindowed(int argc, char** argv, const fs::path& directory,
                 const std::optional<std::string>& port_option, std::uint32_t listen_address,
                 const Compression& compression, const ServerLimits& limits,
@@ -177,6 +185,18 @@ int RunWindowed(int argc, char** argv, const fs::path& directory,
   if (status == 0 && windows.server().port() != 0) spdlog::info("server stopped");
   return status;
 }
+#else
+// The headless program has no windows of its own: it hands a windowed start, with the same
+// command line, to kserver-gui beside it (package kserver-gui), which opens them.
+int RunWindowed(int /*argc*/, char** argv) {
+  const fs::path gui = ExecutableDirectory(argv[0]) / "kserver-gui";
+  ::execv(gui.c_str(), argv);
+  std::cerr << "kserver: the start dialog and tray icon are kserver-gui's (" << gui.string() << ": "
+            << std::strerror(errno)
+            << "); install the kserver-gui package, or run the server with --headless\n";
+  return kExitUsage;
+}
+#endif
 
 }  // namespace
 
@@ -191,7 +211,7 @@ static int RunProgram(int argc, char** argv) {
       "      from the system tray: the main window shows the port, host name and session count\n"
       "      and opens the operator's windows; closing it only hides it. The tray menu's\n"
       "      Shutdown (or the window's, where the desktop has no tray), SIGINT or SIGTERM stop it\n"
-      "      as below. Needs a display.\n"
+      "      as below. Needs a display and the kserver-gui program, which opens the windows.\n"
       "  kserver --headless [--dir DIR] [--port N] [--listen ADDRESS]\n"
       "      Runs the server without windows. Logs go to stderr, one line per event: start\n"
       "      (port, host name, address listened on, accounts, level files), logins, refusals,\n"
@@ -215,8 +235,9 @@ static int RunProgram(int argc, char** argv) {
       "Exit status: 0 after a clean shutdown or a cancelled start dialog, 1 when the server\n"
       "cannot start (\"The server could not be started!\" and the reason), the final save of\n"
       "the accounts at shutdown fails, or an account cannot be added, 2 for a bad command line\n"
-      "or port text, no display without --headless, or a server directory another kserver\n"
-      "uses.",
+      "or port text, no display without --headless, no --dir where the program's folder is\n"
+      "read-only or a system folder, or a server directory another kserver uses or that\n"
+      "cannot be locked.",
       "kserver"};
   bool headless = false;
   std::string directory_text;
@@ -231,8 +252,10 @@ static int RunProgram(int argc, char** argv) {
   compression.threads = static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
 
   app.add_flag("--headless", headless, "Run without windows, logging to stderr");
-  app.add_option("--dir", directory_text,
-                 "Server directory (default: the directory of the kserver executable)");
+  app.add_option(
+      "--dir", directory_text,
+      "Server directory (default: the directory of the kserver executable, unless that is "
+      "read-only or a system folder)");
   app.add_option("--port", port,
                  "TCP port, overriding serverconfig.txt (windowed: the start dialog offers it); "
                  "0 lets the system choose (the log and the main window name the port bound)");
@@ -347,6 +370,12 @@ static int RunProgram(int argc, char** argv) {
 
   const fs::path directory =
       directory_text.empty() ? ExecutableDirectory(argv[0]) : fs::path(directory_text);
+  if (directory_text.empty() && tarvo::base::IsReadOnlyOrSystemFolder(directory)) {
+    std::cerr << "kserver: the program's folder " << directory.string()
+              << " is no place for a world (read-only or a system folder); name the server "
+                 "directory with --dir DIR\n";
+    return kExitUsage;
+  }
   // One program at a time writes a world's accounts file: a second one would overwrite the
   // other's changes at its next save.
   tarvo::base::FileLock lock(directory / kLockFileName);
@@ -359,8 +388,13 @@ static int RunProgram(int argc, char** argv) {
               << "\n";
     return kExitUsage;
   }
-  // A directory without write access still runs, unguarded, as it did before the lock.
-  if (!lock.locked()) std::cerr << "kserver: warning: " << lock.error() << "\n";
+  // Unguarded, a second server could overwrite this one's accounts unseen: no lock, no start.
+  if (!lock.locked()) {
+    std::cerr << "kserver: cannot lock the server directory " << directory.string() << " ("
+              << lock.error() << "); make " << kLockFileName
+              << " there writable by this user, or name another directory with --dir\n";
+    return kExitUsage;
+  }
   if (!add_account.empty()) {
     if (headless || port || listen_text != "0.0.0.0") {
       std::cerr << "kserver: --add-account does not start the server; leave out --headless, "
@@ -384,7 +418,11 @@ static int RunProgram(int argc, char** argv) {
                  "--headless (see --help)\n";
     return kExitUsage;
   }
+#ifdef TARVO_KSERVER_WINDOWED
   return RunWindowed(argc, argv, directory, port, listen_address, compression, limits, log_limits);
+#else
+  return RunWindowed(argc, argv);
+#endif
 }
 
 int main(int argc, char** argv) {

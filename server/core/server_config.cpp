@@ -53,7 +53,8 @@ std::string FormatServerConfig(std::string_view port_text) {
 
 bool WriteServerConfig(const std::filesystem::path& file, std::string_view port_text,
                        std::string* error) {
-  return base::WriteFileAtomically(file, FormatServerConfig(port_text), error);
+  // Like every file the server writes: for the service's user alone.
+  return base::WriteFileAtomically(file, FormatServerConfig(port_text), error, 0600);
 }
 
 std::optional<std::uint16_t> ParsePortText(std::string_view port_text, std::string* error) {

@@ -1,6 +1,9 @@
 // The real kserver program on an ephemeral loopback port, spoken to through protocol/ and net/.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -482,6 +485,55 @@ TEST(KServerProgram, RejectsBadPortsAndBusyPorts) {
   for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) ::unsetenv(name);
   EXPECT_EQ(KServerProcess::RunOnce({"--dir", dir}, &output), 2);
   EXPECT_NE(output.find("--headless"), std::string::npos) << output;
+}
+
+// Where the server would write what it must not, or could run unguarded, it refuses to start.
+TEST(KServerProgram, RefusesUnlockableWorldsAndAReadOnlyProgramFolder) {
+  namespace fs = std::filesystem;
+  std::string output;
+  KServerProcess world;
+  ASSERT_TRUE(world.Prepare(KServerProcess::BundledWorld()));
+  const fs::path dir = world.directory();
+  // A lock file that cannot be opened (a folder of that name, which stops root too).
+  fs::create_directory(dir / "kserver.lock");
+  EXPECT_EQ(KServerProcess::RunOnce({"--headless", "--dir", dir.string(), "--port", "0"}, &output),
+            2);
+  EXPECT_NE(output.find("cannot lock the server directory"), std::string::npos) << output;
+  EXPECT_EQ(KServerProcess::RunOnce({"--add-account", "a", "b", "--dir", dir.string()}), 2);
+  fs::remove(dir / "kserver.lock");
+
+  // A copy of the program in a folder its user cannot write, started without --dir. Root writes
+  // anywhere, so root runs it as nobody.
+  std::string pattern = (fs::temp_directory_path() / "kserver-program-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const fs::path folder = pattern;
+  fs::copy_file(KServerProcess::DefaultProgram(), folder / "kserver");
+  fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                              fs::perms::group_exec | fs::perms::others_read |
+                              fs::perms::others_exec);
+  std::vector<std::string> args = {"--headless", "--port", "0"};
+  fs::path program = folder / "kserver";
+  if (::geteuid() == 0) {
+    args.insert(args.begin(),
+                {"--reuid=65534", "--regid=65534", "--clear-groups", program.string()});
+    program = "setpriv";
+  }
+  EXPECT_EQ(KServerProcess::RunOnce(args, &output, program), 2);
+  EXPECT_NE(output.find("name the server directory with --dir DIR"), std::string::npos) << output;
+  EXPECT_FALSE(fs::exists(folder / "kserver.lock"));
+
+  // A windowed start needs kserver-gui beside the program: without it, a message, not a crash.
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  const std::string saved = platform ? platform : "";
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  EXPECT_EQ(KServerProcess::RunOnce({"--dir", dir.string()}, &output, folder / "kserver"), 2);
+  EXPECT_NE(output.find("install the kserver-gui package"), std::string::npos) << output;
+  if (platform) {
+    ::setenv("QT_QPA_PLATFORM", saved.c_str(), 1);
+  } else {
+    ::unsetenv("QT_QPA_PLATFORM");
+  }
+  fs::remove_all(folder);
 }
 
 TEST(KServerProgram, ListenTakesPlayersOnTheGivenAddressOnly) {

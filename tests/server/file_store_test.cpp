@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/files.h"
 #include "server/temp_dir.h"
 
 namespace tarvo::server {
@@ -16,6 +17,17 @@ using testing::TempDir;
 using testing::WriteFile;
 
 const std::string kMark(1, static_cast<char>(167));
+
+// The folders where a program keeps no data of its own: system program folders, even for root.
+TEST(ProgramFolder, SystemAndReadOnlyFoldersAreOffLimits) {
+  for (const char* folder : {"/usr/bin", "/usr/games", "/usr/local/bin", "/bin", "/sbin", "/etc",
+                             "/usr", "/usr/bin/../lib"}) {
+    EXPECT_TRUE(base::IsReadOnlyOrSystemFolder(folder)) << folder;
+  }
+  TempDir dir;
+  EXPECT_FALSE(base::IsReadOnlyOrSystemFolder(dir.path()));
+  EXPECT_TRUE(base::IsReadOnlyOrSystemFolder(dir / "missing"));
+}
 
 TEST(FileText, BaseNameLower) {
   EXPECT_EQ(BaseNameLower("C:\\Game\\Levels/Sub\\MixedCase.GIF"), "mixedcase.gif");

@@ -1,6 +1,7 @@
 #include "server/core/server_config.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "server/temp_dir.h"
 
@@ -36,6 +37,15 @@ TEST(ServerConfig, WritesOneLineAtomically) {
   EXPECT_FALSE(WriteServerConfig(dir / "file" / "serverconfig.txt", "1", &error));
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(ReadFile(file), "serverport=14902\r\n");
+}
+
+TEST(ServerConfig, NewFileIsForItsOwnerOnly) {
+  TempDir dir;
+  const auto file = dir / "serverconfig.txt";
+  ASSERT_TRUE(WriteServerConfig(file, "14902", nullptr));
+  struct stat info {};
+  ASSERT_EQ(::stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
 TEST(ServerConfig, PortTexts) {

@@ -109,6 +109,7 @@ static int RunProgram(int argc, char** argv) {
   ok &= SaveImage(MakeFaceTexture(), dir / "man.bmp", "BMP");
   ok &= SaveImage(MakeLogo(), dir / "logo.bmp", "BMP");
   ok &= SaveImage(MakeConnectBackground(), dir / "connect.jpg", "JPG");
+  ok &= SaveImage(MakeIcon(), dir / "tarvo3d.png", "PNG");
   if (!ok) return 1;
   if (!preview_file.empty()) {
     preview.data_folder = dir.string();

@@ -64,6 +64,29 @@ QImage MakeLogo() {
   return image;
 }
 
+QImage MakeIcon() {
+  // Transparent corners: desktop menus draw the icon over their own background.
+  QImage image(256, 256, QImage::Format_ARGB32);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  QLinearGradient gradient(0, 0, 0, 256);
+  gradient.setColorAt(0, QColor(20, 40, 110));
+  gradient.setColorAt(1, QColor(5, 10, 40));
+  p.setPen(QPen(QColor(250, 200, 40), 8));
+  p.setBrush(gradient);
+  p.drawRoundedRect(QRectF(8, 8, 240, 240), 40, 40);
+  p.setFont(Font(150, true));
+  p.setPen(QColor(0, 0, 0));
+  p.drawText(QRect(6, 6, 256, 256), Qt::AlignCenter, QStringLiteral("T"));
+  p.setPen(QColor(255, 255, 255));
+  p.drawText(QRect(0, 0, 256, 256), Qt::AlignCenter, QStringLiteral("T"));
+  p.setFont(Font(40, true));
+  p.setPen(QColor(250, 200, 40));
+  p.drawText(QRect(0, 180, 256, 60), Qt::AlignCenter, QStringLiteral("3D"));
+  return image;
+}
+
 QImage MakeConnectBackground() {
   QImage image(433, 321, QImage::Format_RGB32);
   QPainter p(&image);

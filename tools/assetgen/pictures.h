@@ -10,6 +10,8 @@ QImage MakeBodyTexture();
 QImage MakeFaceTexture();
 /// The logo drawn over the 3D view's top left corner.
 QImage MakeLogo();
+/// The program's 256x256 icon for the desktop menu: a rounded tile with the initial.
+QImage MakeIcon();
 /// The connect dialog's background: a wooden board with the title, the five labels and a dark
 /// field beside each where the edit controls lie.
 QImage MakeConnectBackground();
