@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <random>
 #include <thread>
@@ -65,7 +66,10 @@ void BM_RelayLatency(benchmark::State& state) {
   const int clients = static_cast<int>(state.range(0));
   const bool udp = state.range(1) != 0;
   testing::KServerProcess server;
-  if (!server.Start()) {
+  testing::KServerOptions options;
+  // Another build's server (say, the one before a change) for a comparison.
+  if (const char* program = std::getenv("TARVO_KSERVER")) options.program = program;
+  if (!server.Start(options)) {
     state.SkipWithError("kserver did not start");
     return;
   }
