@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <memory>
 #include <random>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -69,6 +71,10 @@ void BM_RelayLatency(benchmark::State& state) {
   testing::KServerOptions options;
   // Another build's server (say, the one before a change) for a comparison.
   if (const char* program = std::getenv("TARVO_KSERVER")) options.program = program;
+  if (const char* extra = std::getenv("TARVO_KSERVER_ARGS")) {
+    std::istringstream words(extra);
+    for (std::string word; words >> word;) options.extra_args.push_back(word);
+  }
   if (!server.Start(options)) {
     state.SkipWithError("kserver did not start");
     return;
