@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (end == std::string_view::npos) end = text.size();
     const std::string_view body = text.substr(start, end - start);
     if (!body.empty()) {
-      const std::uint64_t owner = 1 + static_cast<unsigned char>(body[body.size() > 1 ? 1 : 0]) % owners;
+      const std::uint64_t owner =
+          1 + static_cast<unsigned char>(body[body.size() > 1 ? 1 : 0]) % owners;
       relay.Add(std::string(body) + '\n', owner);
     }
     start = end + 1;
