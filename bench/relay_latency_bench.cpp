@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <random>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -65,7 +68,14 @@ void BM_RelayLatency(benchmark::State& state) {
   const int clients = static_cast<int>(state.range(0));
   const bool udp = state.range(1) != 0;
   testing::KServerProcess server;
-  if (!server.Start()) {
+  testing::KServerOptions options;
+  // Another build's server (say, the one before a change) for a comparison.
+  if (const char* program = std::getenv("TARVO_KSERVER")) options.program = program;
+  if (const char* extra = std::getenv("TARVO_KSERVER_ARGS")) {
+    std::istringstream words(extra);
+    for (std::string word; words >> word;) options.extra_args.push_back(word);
+  }
+  if (!server.Start(options)) {
     state.SkipWithError("kserver did not start");
     return;
   }

@@ -31,6 +31,7 @@
 #include "protocol/messages.h"
 #include "protocol/properties.h"
 #include "support/kserver_process.h"
+#include "support/load_movement.h"
 #include "support/protocol_client.h"
 
 namespace {
@@ -68,7 +69,7 @@ double ThreadCpuMicros() {
   return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
 }
 
-double ZlibMicrosOnce(const std::vector<std::string>& batches) {
+double ZlibMicrosOnce(const std::vector<std::string>& batches, std::size_t* bytes = nullptr) {
   z_stream z{};
   deflateInit(&z, 9);
   std::vector<unsigned char> out(70000);
@@ -80,6 +81,7 @@ double ZlibMicrosOnce(const std::vector<std::string>& batches) {
     z.next_out = out.data();
     z.avail_out = static_cast<uInt>(out.size());
     deflate(&z, Z_FINISH);
+    if (bytes != nullptr) *bytes += out.size() - z.avail_out;
   }
   const double elapsed = ThreadCpuMicros() - start;
   deflateEnd(&z);
@@ -134,6 +136,7 @@ int EnvInt(const char* name) {
 // packet's batch is kept. Returns the packets read.
 struct PacketDrain {
   std::string input;
+  std::size_t sampled_bytes = 0;  // packet bodies of the sampled batches
   int Drain(tarvo::net::TcpStream& stream, bool sample, std::vector<std::string>& batches) {
     std::uint8_t chunk[16384];
     int packets = 0;
@@ -148,6 +151,7 @@ struct PacketDrain {
       const std::size_t length = (static_cast<std::size_t>(head[0]) << 8) | head[1];
       if (input.size() - pos < length + 2) break;
       if (sample) {
+        sampled_bytes += length;
         std::string batch;
         tarvo::protocol::InflateBounded(std::string_view(input).substr(pos + 2, length),
                                         tarvo::protocol::kMaxBatchSize, batch);
@@ -160,17 +164,6 @@ struct PacketDrain {
     return packets;
   }
 };
-
-std::string Movement(int player, int tick) {
-  const double angle = (player * 7 + tick) * 0.05;
-  std::string out;
-  tarvo::protocol::PutEntry(out, tarvo::protocol::kPropX, 300 * std::cos(angle));
-  tarvo::protocol::PutEntry(out, tarvo::protocol::kPropY, 0);
-  tarvo::protocol::PutEntry(out, tarvo::protocol::kPropZ, 300 * std::sin(angle));
-  tarvo::protocol::PutEntry(out, tarvo::protocol::kPropViewAngle, (player * 13 + tick * 4) % 360);
-  tarvo::protocol::PutEntry(out, tarvo::protocol::kPropAnimationTime, (tick * 3) % 1000);
-  return out;
-}
 
 double LoadAverage1() {
   std::ifstream in("/proc/loadavg");
@@ -209,13 +202,15 @@ TickTimes ParseTicks(std::string_view log, std::size_t trim) {
   return out;
 }
 
-// Arguments: players, players with a UDP port, threads (0: the server's default), and 1 for
-// --compressor zlib (0: the server's default).
+// Arguments: players, players with a UDP port, threads (0: the server's default), and the
+// compressor (0: the server's default, shared; 1: zlib; 2: libdeflate).
+constexpr const char* kCompressorNames[] = {"shared", "zlib", "libdeflate"};
+
 void BM_ServerLoad(benchmark::State& state) {
   const int players = static_cast<int>(state.range(0));
   const int udp_players = static_cast<int>(state.range(1));
   const int threads = static_cast<int>(state.range(2));
-  const bool zlib = state.range(3) != 0;
+  const auto compressor = static_cast<std::size_t>(state.range(3));
   const char* seconds_env = std::getenv("TARVO_LOAD_SECONDS");
   const int min_ticks = (seconds_env ? std::max(1, std::atoi(seconds_env)) : 20) * 20;
   for (auto _ : state) {
@@ -224,7 +219,9 @@ void BM_ServerLoad(benchmark::State& state) {
     options.extra_args = {"--stats", "1"};
     if (threads > 0)
       options.extra_args.insert(options.extra_args.end(), {"--threads", std::to_string(threads)});
-    if (zlib) options.extra_args.insert(options.extra_args.end(), {"--compressor", "zlib"});
+    if (compressor > 0)
+      options.extra_args.insert(options.extra_args.end(),
+                                {"--compressor", kCompressorNames[compressor]});
     if (const char* program = std::getenv("TARVO_KSERVER")) options.program = program;
     if (const char* extra = std::getenv("TARVO_LOAD_ARGS")) {
       std::istringstream words(extra);
@@ -299,7 +296,8 @@ void BM_ServerLoad(benchmark::State& state) {
           if (r.status == tarvo::protocol::IoStatus::kOk) flood_unsent.erase(0, r.bytes);
           continue;
         }
-        clients[static_cast<std::size_t>(i)]->Queue(msg::kProperties, Movement(i, tick));
+        clients[static_cast<std::size_t>(i)]->Queue(msg::kProperties,
+                                                    tarvo::testing::LoadMovement(i, tick));
         clients[static_cast<std::size_t>(i)]->Flush();
       }
       next += kTick;
@@ -320,6 +318,10 @@ void BM_ServerLoad(benchmark::State& state) {
 
     const double wall_median = Percentile(times.wall_us, 0.5);
     const double zlib_per_tick = ZlibMicros(batches) / kSampleTicks;
+    std::size_t zlib_bytes = 0;
+    ZlibMicrosOnce(batches, &zlib_bytes);
+    std::size_t packet_bytes = 0;
+    for (const PacketDrain& drain : drains) packet_bytes += drain.sampled_bytes;
     if (EnvInt("TARVO_LOAD_LEVELS") > 0) PrintLevelTable(batches);
     std::size_t batch_bytes = 0;
     for (const auto& b : batches) batch_bytes += b.size();
@@ -339,6 +341,9 @@ void BM_ServerLoad(benchmark::State& state) {
     state.counters["batch_bytes"] =
         batches.empty() ? 0
                         : static_cast<double>(batch_bytes) / static_cast<double>(batches.size());
+    // Mean packet against zlib 9's packet of the same batch.
+    state.counters["packet_ratio"] =
+        zlib_bytes > 0 ? static_cast<double>(packet_bytes) / static_cast<double>(zlib_bytes) : 0;
     state.counters["rss_mb"] = static_cast<double>(rss_kb) / 1024;
     state.counters["load1"] = LoadAverage1();
     state.counters["idle"] = static_cast<double>(idle.size());
@@ -346,13 +351,13 @@ void BM_ServerLoad(benchmark::State& state) {
 }
 
 BENCHMARK(BM_ServerLoad)
-    ->ArgNames({"players", "udp", "threads", "zlib"})
-    ->Args({50, 0, 0, 0})
-    ->Args({100, 0, 0, 0})
-    ->Args({150, 0, 0, 0})
-    ->Args({200, 0, 0, 0})
+    ->ArgNames({"players", "udp", "threads", "compressor"})
+    ->ArgsProduct({{50, 100, 150, 200}, {0}, {0}, {0, 2, 1}})
     ->Args({200, 100, 0, 0})
-    ->Args({200, 0, 1, 0})  // libdeflate on the tick's thread alone
+    ->Args({200, 100, 0, 2})
+    ->Args({200, 100, 0, 1})
+    ->Args({200, 0, 1, 0})  // shared on the tick's thread alone
+    ->Args({200, 0, 1, 2})  // libdeflate on the tick's thread alone
     ->Args({200, 0, 1, 1})  // the server as it was: zlib on the tick's thread
     ->Iterations(1)
     ->UseManualTime()

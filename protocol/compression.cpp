@@ -98,11 +98,20 @@ class Inflater {
 std::optional<Compressor> ParseCompressor(std::string_view name) {
   if (name == "zlib") return Compressor::kZlib;
   if (name == "libdeflate") return Compressor::kLibdeflate;
+  if (name == "shared") return Compressor::kShared;
   return std::nullopt;
 }
 
 std::string_view CompressorName(Compressor compressor) {
-  return compressor == Compressor::kZlib ? "zlib" : "libdeflate";
+  switch (compressor) {
+    case Compressor::kZlib:
+      return "zlib";
+    case Compressor::kLibdeflate:
+      return "libdeflate";
+    case Compressor::kShared:
+      break;
+  }
+  return "shared";
 }
 
 std::size_t CompressAppend(std::string_view data, std::string& out, Compressor compressor) {

@@ -7,21 +7,24 @@
 
 namespace tarvo::protocol {
 
-/// The deflate implementation that writes packets. Both write zlib streams that zlib's
+/// The deflate implementation that writes packets. All write zlib streams that zlib's
 /// `uncompress` reads; zlib gives today's exact bytes, libdeflate the same format in less time.
-enum class Compressor { kZlib, kLibdeflate };
+/// `kShared` deflates the server's relayed movement once per level and tick for all recipients
+/// (`RelayPackets`) and compresses every other batch as `kLibdeflate` does.
+enum class Compressor { kZlib, kLibdeflate, kShared };
 
-/// The faster of the two, used unless a program is told otherwise.
-inline constexpr Compressor kDefaultCompressor = Compressor::kLibdeflate;
+/// The fastest, used unless a program is told otherwise.
+inline constexpr Compressor kDefaultCompressor = Compressor::kShared;
 
-/// "zlib" or "libdeflate"; nothing for any other name.
+/// "zlib", "libdeflate" or "shared"; nothing for any other name.
 std::optional<Compressor> ParseCompressor(std::string_view name);
 /// The name `ParseCompressor` takes.
 std::string_view CompressorName(Compressor compressor);
 
 /// Appends the zlib stream of `data` to `out`: zlib at level 9 (default window and memory), or
-/// libdeflate at its level 9. Each thread keeps one state per compressor and reuses it:
-/// allocating it per packet would double the cost. Returns the number of bytes appended.
+/// libdeflate at its level 6 (for `kShared` too: one batch alone has nothing to share). Each thread
+/// keeps one state per compressor and reuses it: allocating it per packet would double the cost.
+/// Returns the number of bytes appended.
 std::size_t CompressAppend(std::string_view data, std::string& out,
                            Compressor compressor = kDefaultCompressor);
 

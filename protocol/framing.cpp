@@ -124,6 +124,20 @@ QueueStatus PacketConnection::QueueLongMessage(int id, std::string_view payload)
   return deferred_ ? QueueStatus::kQueued : CommitSealed();
 }
 
+QueueStatus PacketConnection::QueuePacket(std::string_view packet) {
+  if (packet.size() > kMaxPacketBody) {
+    if (observer_) observer_->OnBatchRefused(0, packet.size());  // its batch is not known here
+    return QueueStatus::kRefusedTooLarge;
+  }
+  if (!batch_.empty()) Seal();
+  Sealed& ready = Seal();
+  ready.batch.clear();
+  ready.packet.assign(packet);
+  ready.compressed = true;
+  --uncompressed_;
+  return deferred_ ? QueueStatus::kQueued : CommitSealed();
+}
+
 QueueStatus PacketConnection::FlushBatch() {
   if (batch_.empty()) return QueueStatus::kQueued;
   Seal();

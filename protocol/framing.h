@@ -124,6 +124,9 @@ class PacketConnection {
   /// any byte. Refused whole when the message's packet could not be framed, so the receiver is
   /// never told to wait for bytes that do not come.
   QueueStatus QueueLongMessage(int id, std::string_view payload);
+  /// Queues a packet body compressed elsewhere (a relay stream shared by many connections)
+  /// behind everything queued so far, the open batch first.
+  QueueStatus QueuePacket(std::string_view packet);
   /// Compresses the batch into one packet at the end of the output queue (with deferred
   /// compression: seals it, in order, for a later compression).
   QueueStatus FlushBatch();

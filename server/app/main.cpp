@@ -222,9 +222,10 @@ static int RunProgram(int argc, char** argv) {
       "  kserver --add-account NAME PASSWORD [--rights 0-3] [--guest] [--dir DIR]\n"
       "      Appends an account to accounts.txt without starting the server (for instance the\n"
       "      first administrator: --rights 3). A name and password pair that exists is refused.\n"
-      "  --compressor zlib|libdeflate, --threads N (either way of running the server)\n"
+      "  --compressor shared|libdeflate|zlib, --threads N (either way of running the server)\n"
       "      Packets are zlib streams either way; zlib writes the bytes older servers wrote,\n"
-      "      libdeflate (the default) the same format in less time. Each tick's batches are\n"
+      "      libdeflate the same format in less time, shared (the default) deflates each\n"
+      "      level's relayed movement once a tick for all its players. Each tick's batches are\n"
       "      compressed on N threads (default: one per core) beside the game's own, which\n"
       "      sends each session's packets as soon as they are ready; 1 compresses each\n"
       "      session's batch on the game's thread at its turn in the tick.\n\n"
@@ -286,9 +287,10 @@ static int RunProgram(int argc, char** argv) {
          "maximum) and the resident memory every N ticks")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--compressor", compressor_name,
-                 "Deflate of the packets: libdeflate (default, faster) or zlib (the exact bytes "
-                 "of older servers); both write zlib streams")
-      ->check(CLI::IsMember({"zlib", "libdeflate"}));
+                 "Deflate of the packets: shared (default: each level's relayed movement "
+                 "deflated once a tick for all its players, libdeflate for the rest), libdeflate, "
+                 "or zlib (the exact bytes of older servers); all write zlib streams")
+      ->check(CLI::IsMember({"zlib", "libdeflate", "shared"}));
   app.add_option("--threads", compression.threads,
                  "Threads compressing each tick's batches beside the game's own (default: the "
                  "number of cores); 1 compresses each session's batch at its turn")

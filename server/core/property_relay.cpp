@@ -64,6 +64,9 @@ void TServerPlayer::ApplyProperties(std::string_view entries) {
     if (status == protocol::EntryStatus::kInvalidCode) return;
     if (entry.kind != protocol::PropertyEntry::Kind::kProperty) return;
     const int index = entry.index;
+    // Anything but movement may be relayed in the player's batches or change who sees its
+    // movement: what it relayed before must reach them first.
+    if (level_ != nullptr && !IsMovementEntry(index)) level_->FlushRelay();
     // A connected client cannot change its player id or its address: the id names it in every
     // relay and the address decides whose datagrams peers accept.
     if (is_connected() && (index == protocol::kPropPlayerId || index == protocol::kPropAddress))
@@ -89,12 +92,17 @@ void TServerPlayer::ApplyProperties(std::string_view entries) {
     const std::string level_only = WithId(id(), level_entries);
     const std::string with_movement = level_only + movement_entries;
     const bool own_udp = udp_port() > 0;
-    for (TServerPlayer* p : level_->players()) {
-      if (p == this) continue;
-      if (!own_udp || p->udp_port() <= 0) {
-        p->QueueMessage(msg::kOtherPlayer, with_movement);
-      } else if (!level_entries.empty()) {
-        p->QueueMessage(msg::kOtherPlayer, level_only);
+    if (level_entries.empty() && LevelRelay::Shareable(with_movement)) {
+      level_->relay().Add(*this, with_movement);
+    } else {
+      level_->FlushRelay();
+      for (TServerPlayer* p : level_->players()) {
+        if (p == this) continue;
+        if (!own_udp || p->udp_port() <= 0) {
+          p->QueueMessage(msg::kOtherPlayer, with_movement);
+        } else if (!level_entries.empty()) {
+          p->QueueMessage(msg::kOtherPlayer, level_only);
+        }
       }
     }
   }
@@ -151,6 +159,7 @@ void TServerPlayer::EnterLevel(std::string_view name) {
   const std::string key = BaseNameLower(name);
   TServerLevel* level = server_.FindLevel(key);
   if (level == nullptr) return;
+  level->FlushRelay();  // its players' movement so far comes before this player's entry
   level_ = level;
   values_.SetText(protocol::kPropLevelName, key);
   QueueMessage(msg::kLevelName, key);

@@ -141,6 +141,7 @@ void TServerFrame::Tick() {
   ServiceList(player_sessions_, /*send_before_destroy=*/true);
   if (player_sessions_.size() != before) UpdateSessionCount();
   ServiceList(remote_sessions_, /*send_before_destroy=*/false);
+  DeliverLevelRelays(levels_, compressor_, /*send_now=*/!pool_);
   if (pool_) CompressAndSendAll();
   last_tick_cpu_us_ = ProcessCpuMicros() - start;
   last_tick_wall_us_ = std::chrono::duration_cast<std::chrono::microseconds>(

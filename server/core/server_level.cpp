@@ -30,7 +30,8 @@ bool TServerLevel::Load() {
 bool TServerLevel::RemovePlayer(const TServerPlayer* player) {
   const auto it = std::find(players_.begin(), players_.end(), player);
   if (it == players_.end()) return false;
-  players_.erase(it);
+  FlushRelay();
+  players_.erase(it);  // the flush queues messages, it changes no list
   return true;
 }
 

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "server/core/level_relay.h"
+
 namespace tarvo::server {
 
 class FileStore;
@@ -41,8 +43,14 @@ class TServerLevel {
   /// Players in order of entry; the first is told so.
   std::vector<TServerPlayer*>& players() { return players_; }
   const std::vector<TServerPlayer*>& players() const { return players_; }
-  /// Removes a player from the list; returns whether it was there.
+  /// Removes a player from the list; returns whether it was there. The movement collected so
+  /// far reaches the players' batches first, the leaver's included.
   bool RemovePlayer(const TServerPlayer* player);
+  /// The movement relayed in this level during the current tick.
+  LevelRelay& relay() { return relay_; }
+  /// Queues the collected movement into the players' batches: before anything that must follow
+  /// it (see `LevelRelay`).
+  void FlushRelay() { relay_.FlushToBatches(players_); }
 
   void MarkCopy(const TServerPlayer& player);
   bool HasCopy(const TServerPlayer& player) const;
@@ -61,6 +69,7 @@ class TServerLevel {
   std::string text_;
   std::vector<TServerPlayer*> players_;
   std::vector<TServerLevelModify> copy_marks_;
+  LevelRelay relay_;
 };
 
 /// The level cache: levels in the order they were first entered.

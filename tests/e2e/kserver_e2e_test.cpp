@@ -95,10 +95,11 @@ class KServerTest : public ::testing::Test {
     accounts.AddNewAccount({"carol", "locked", 0, false, true});
     ASSERT_TRUE(accounts.SaveAccounts(file).ok);
     PrepareWorld();
-    ASSERT_TRUE(server_.Start()) << server_.Log();
+    ASSERT_TRUE(server_.Start(Options())) << server_.Log();
   }
 
   virtual void PrepareWorld() {}
+  virtual KServerProcess::Options Options() { return {}; }
 
   // Connects and logs in; returns the player id from message 3, after the level data.
   int Join(ProtocolClient& client, std::string_view account, std::string_view password) {
@@ -231,7 +232,20 @@ TEST_F(KServerTest, TwoPlayersShareOneLoadOnlyAccount) {
   EXPECT_EQ(about_b[1].presence_value, 1);
 }
 
-TEST_F(KServerTest, RelaysMovementOverTcpOnlyWhereUdpIsMissing) {
+// The relay's cases, run with every compressor: what the clients decode must not depend on it.
+class RelayTest : public KServerTest, public ::testing::WithParamInterface<std::string> {
+ protected:
+  KServerProcess::Options Options() override {
+    KServerProcess::Options options;
+    options.extra_args = {"--compressor", GetParam()};
+    return options;
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Compressors, RelayTest, ::testing::Values("shared", "libdeflate", "zlib"),
+                         [](const auto& info) { return info.param; });
+
+TEST_P(RelayTest, RelaysMovementOverTcpOnlyWhereUdpIsMissing) {
   ProtocolClient a;
   ProtocolClient b;
   ProtocolClient c;
@@ -269,7 +283,7 @@ TEST_F(KServerTest, RelaysMovementOverTcpOnlyWhereUdpIsMissing) {
   EXPECT_TRUE(AboutPlayer(c.Drain(), 1).empty());
 }
 
-TEST_F(KServerTest, PortZeroMidLevelSwitchesBothDirectionsToTcpAndResendsPositions) {
+TEST_P(RelayTest, PortZeroMidLevelSwitchesBothDirectionsToTcpAndResendsPositions) {
   ProtocolClient a;
   ProtocolClient b;
   ASSERT_EQ(Join(a, "guest", "guest"), 1);
@@ -306,7 +320,7 @@ TEST_F(KServerTest, PortZeroMidLevelSwitchesBothDirectionsToTcpAndResendsPositio
   EXPECT_EQ(moved_b[0].Number(protocol::kPropX), -71);
 }
 
-TEST_F(KServerTest, ConnectedClientCannotChangeItsIdOrAddress) {
+TEST_P(RelayTest, ConnectedClientCannotChangeItsIdOrAddress) {
   ProtocolClient a;
   ProtocolClient b;
   ASSERT_EQ(Join(a, "guest", "guest"), 1);
@@ -321,7 +335,7 @@ TEST_F(KServerTest, ConnectedClientCannotChangeItsIdOrAddress) {
   EXPECT_EQ(at_b[0].indices, (std::vector<int>{1}));
 }
 
-TEST_F(KServerTest, SecondPlayerBecomesFirstWhenFirstLeavesAndAllSeeTheDeparture) {
+TEST_P(RelayTest, SecondPlayerBecomesFirstWhenFirstLeavesAndAllSeeTheDeparture) {
   ProtocolClient a;
   ProtocolClient b;
   ProtocolClient c;

@@ -15,6 +15,7 @@
 #include "protocol/compression.h"
 #include "protocol/messages.h"
 #include "protocol/properties.h"
+#include "scripted_session.h"
 #include "server/core/server_frame.h"
 #include "server/core/worker_pool.h"
 #include "support/fake_stream.h"
@@ -27,51 +28,6 @@ namespace msg = protocol::msg;
 using testing::FakeStream;
 using testing::TempDir;
 using testing::WriteFile;
-
-// Lets the test read what a session was sent after the session, and its stream, are gone.
-class SharedStream : public protocol::ByteStream {
- public:
-  explicit SharedStream(std::shared_ptr<FakeStream> stream) : stream_(std::move(stream)) {}
-  protocol::IoResult Send(const std::uint8_t* data, std::size_t size) override {
-    return stream_->Send(data, size);
-  }
-  protocol::IoResult Receive(std::uint8_t* data, std::size_t capacity) override {
-    return stream_->Receive(data, capacity);
-  }
-
- private:
-  std::shared_ptr<FakeStream> stream_;
-};
-
-std::string ClientPacket(int id, std::string_view payload) {
-  std::string batch(1, static_cast<char>(id + 32));
-  batch.append(payload);
-  batch.push_back('\n');
-  std::string body;
-  protocol::CompressAppend(batch, body, protocol::Compressor::kZlib);
-  return std::string{static_cast<char>(body.size() >> 8), static_cast<char>(body.size() & 0xFF)} +
-         body;
-}
-
-// Takes the whole packets from `wire` at `pos` on, each batch decoded by zlib's own
-// `uncompress`, and appends their messages to `messages`.
-void DecodeFrom(const std::string& wire, std::size_t& pos, std::vector<std::string>& messages) {
-  static std::string batch(protocol::kMaxBatchSize, '\0');
-  while (pos + 2 <= wire.size()) {
-    const std::size_t length =
-        (static_cast<std::size_t>(static_cast<unsigned char>(wire[pos])) << 8) |
-        static_cast<unsigned char>(wire[pos + 1]);
-    uLongf size = batch.size();
-    if (uncompress(reinterpret_cast<Bytef*>(batch.data()), &size,
-                   reinterpret_cast<const Bytef*>(wire.data() + pos + 2), length) != Z_OK)
-      throw std::runtime_error("a packet zlib cannot decode");
-    const std::string_view text(batch.data(), size);
-    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
-         start = end + 1)
-      messages.emplace_back(text.substr(start, end - start));
-    pos += 2 + length;
-  }
-}
 
 struct ReceivedStreams {
   std::vector<std::vector<std::string>> messages;  // per player, in arrival order
@@ -136,7 +92,8 @@ class CompressionThreadsTest : public ::testing::Test {
 TEST_F(CompressionThreadsTest, EveryPlayerGetsTheSameMessagesNoneLater) {
   const ReceivedStreams one = Script(dir_.path(), protocol::Compressor::kZlib, 1);
   ASSERT_GT(one.messages[0].size(), 500u);
-  for (const auto compressor : {protocol::Compressor::kZlib, protocol::Compressor::kLibdeflate}) {
+  for (const auto compressor : {protocol::Compressor::kZlib, protocol::Compressor::kLibdeflate,
+                                protocol::Compressor::kShared}) {
     SCOPED_TRACE(protocol::CompressorName(compressor));
     const ReceivedStreams many = Script(dir_.path(), compressor, 3);
     ASSERT_EQ(many.messages.size(), one.messages.size());

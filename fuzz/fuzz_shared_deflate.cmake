@@ -1,0 +1,1 @@
+tarvo_add_fuzzer(fuzz_shared_deflate SOURCES shared_deflate_fuzz.cpp LIBS tarvo_protocol)
