@@ -176,7 +176,7 @@ TEST_P(LevelRelayTest, NoClientSeesMovementOutsideThePlayersPresenceOrOutOfOrder
         join();
         move(streams.size() - 1, false);
       }
-      server.Timer2Timer();
+      server.Tick();
       views.resize(streams.size());
       decoded.resize(streams.size());
       for (std::size_t i = 0; i < streams.size(); ++i) {
