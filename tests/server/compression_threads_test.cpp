@@ -79,13 +79,7 @@ ReceivedStreams Script(const std::filesystem::path& dir, protocol::Compressor co
 
 class CompressionThreadsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    WriteFile(dir_ / "levels/startlevel.x", "start line\r\nsecond");
-    std::filesystem::create_directories(dir_ / "cwd");
-    AccountList accounts;
-    accounts.AddNewAccount({"guest", "guest", 0, true, false});
-    ASSERT_TRUE(accounts.SaveAccounts(dir_ / "accounts.txt").ok);
-  }
+  void SetUp() override { ASSERT_TRUE(WriteGuestWorld(dir_)); }
   TempDir dir_;
 };
 

@@ -86,13 +86,7 @@ class ClientView {
 
 class LevelRelayTest : public ::testing::TestWithParam<protocol::Compressor> {
  protected:
-  void SetUp() override {
-    WriteFile(dir_ / "levels/startlevel.x", "start line\r\nsecond");
-    std::filesystem::create_directories(dir_ / "cwd");
-    AccountList accounts;
-    accounts.AddNewAccount({"guest", "guest", 0, true, false});
-    ASSERT_TRUE(accounts.SaveAccounts(dir_ / "accounts.txt").ok);
-  }
+  void SetUp() override { ASSERT_TRUE(WriteGuestWorld(dir_)); }
   TempDir dir_;
 };
 

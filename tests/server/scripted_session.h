@@ -11,7 +11,9 @@
 #include "protocol/byte_stream.h"
 #include "protocol/compression.h"
 #include "protocol/framing.h"
+#include "server/accounts/account_list.h"
 #include "support/fake_stream.h"
+#include "temp_dir.h"
 
 namespace tarvo::server {
 
@@ -60,6 +62,16 @@ inline void DecodeFrom(const std::string& wire, std::size_t& pos,
       messages.emplace_back(text.substr(start, end - start));
     pos += 2 + length;
   }
+}
+
+/// A world of one level and the guest account, for servers driven by scripted sessions; false
+/// when the accounts file could not be written.
+[[nodiscard]] inline bool WriteGuestWorld(const testing::TempDir& dir) {
+  testing::WriteFile(dir / "levels/startlevel.x", "start line\r\nsecond");
+  std::filesystem::create_directories(dir / "cwd");
+  AccountList accounts;
+  accounts.AddNewAccount({"guest", "guest", 0, true, false});
+  return accounts.SaveAccounts(dir / "accounts.txt").ok;
 }
 
 }  // namespace tarvo::server
