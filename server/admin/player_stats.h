@@ -20,7 +20,7 @@ class TSendFrame;
 /// last Fill, with Disconnect, Edit (in the account editor) and administrator messages. A row
 /// names its session by serial, so it never acts on a session that ended or on a later one
 /// that took the same player id. Owns the send-message dialog.
-class TPlayerStats final : public QWidget, public ServerObserver {
+class TPlayerStats final : public QWidget, public QuietObserver {
  public:
   TPlayerStats(TServerFrame& server, TEditAccount& editor, QWidget* parent = nullptr);
   ~TPlayerStats() override;

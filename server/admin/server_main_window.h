@@ -22,7 +22,7 @@ class TServerFrame;
 /// the core with the 50 ms session tick and the one-second save countdown, and opens the
 /// operator's windows through hooks the program fills. Closing or Escape only hides it while a
 /// tray icon can bring it back; without a tray it stays shown and offers Shutdown itself.
-class ServerMainWindow final : public QWidget, public ServerObserver {
+class ServerMainWindow final : public QWidget, public QuietObserver {
  public:
   /// `tray_available`: whether the desktop shows tray icons (tests choose).
   ServerMainWindow(TServerFrame& server, bool tray_available, QWidget* parent = nullptr);

@@ -23,7 +23,7 @@ struct LogLimits {
 /// The headless server's observer: one log line on stderr per event. Events of connections
 /// that have not logged in are limited per address and in all; what is left out is summarised
 /// once per period. Logins, logouts and whatever concerns logged-in sessions are never left out.
-class LogObserver final : public ServerObserver {
+class LogObserver final : public QuietObserver {
  public:
   explicit LogObserver(LogLimits limits = {}) : limits_(limits) {}
   /// Writes what is still to be summarised.

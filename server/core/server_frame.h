@@ -202,7 +202,7 @@ class TServerFrame final : public AccountObserver {
     Clock::time_point until;
   };
   std::vector<Refused> refused_;
-  ServerObserver default_observer_;
+  QuietObserver default_observer_;
   RemoteControl default_remote_;
   ServerObserver* observer_;
   RemoteControl* remote_;

@@ -15,7 +15,7 @@ namespace tarvo::server {
 namespace {
 
 // Counts every notice, so that a notice the fan-out forgets to forward shows as a short count.
-class CountingObserver : public ServerObserver {
+class CountingObserver : public ServerObserver {  // every notice, so a new one must be counted
  public:
   void ServerStarted(const ServerStartInfo&) override { ++calls; }
   void SessionCountChanged(int) override { ++calls; }

@@ -21,7 +21,7 @@ using testing::ProtocolClient;
 using testing::Received;
 using testing::TempDir;
 
-class RecordingObserver final : public ServerObserver {
+class RecordingObserver final : public QuietObserver {
  public:
   void SessionCountChanged(int count) override { count_ = count; }
   void Note(std::string_view text) override { notes_.emplace_back(text); }

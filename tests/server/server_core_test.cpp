@@ -304,7 +304,7 @@ TEST_F(ServerCoreTest, MakingTheBoundAccountLoadOnlyReleasesIt) {
 }
 
 // Records what the core reports.
-class RecordingObserver : public ServerObserver {
+class RecordingObserver : public QuietObserver {
  public:
   void PacketRefused(const TServerPlayer& session, std::size_t batch_size,
                      std::size_t compressed_size) override {

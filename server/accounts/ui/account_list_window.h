@@ -22,7 +22,7 @@ class AccountViewModel;
 /// accounts of the group selected, sorted by name, with Add, Delete and Edit. Its view owns
 /// nothing and follows the account list through the server's notices, which the program routes
 /// to this window as a `ServerObserver`. Owns the account editor.
-class TAccountList final : public QWidget, public ServerObserver {
+class TAccountList final : public QWidget, public QuietObserver {
  public:
   explicit TAccountList(TServerFrame& server, QWidget* parent = nullptr);
   ~TAccountList() override;

@@ -10,80 +10,6 @@
 namespace tarvo::client {
 namespace {
 
-std::vector<float> Times(const std::vector<VectorKey>& keys) {
-  std::vector<float> times;
-  for (const auto& key : keys) times.push_back(key.time);
-  return times;
-}
-
-std::vector<float> Times(const std::vector<RotationKey>& keys) {
-  std::vector<float> times;
-  for (const auto& key : keys) times.push_back(key.time);
-  return times;
-}
-
-TEST(PartTableValues, MeshesAndKeyTimesInPartOrder) {
-  const PartEntries table = MakePartTable();
-  const char* meshes[] = {"head.x",      "body.x",     "armright.x",  "armleft.x",
-                          "handright.x", "handleft.x", "footright.x", "footleft.x"};
-  const std::vector<float> swing = {0, 1, 11, 21, 31, 41};
-  for (int i = 0; i < kPartCount; ++i) {
-    EXPECT_EQ(table[i].mesh_file, meshes[i]);
-    EXPECT_TRUE(table[i].scale_keys.empty());
-  }
-  EXPECT_EQ(Times(table[kPartHead].position_keys), (std::vector<float>{0, 1, 40}));
-  EXPECT_TRUE(table[kPartHead].rotation_keys.empty());
-  EXPECT_EQ(Times(table[kPartBody].rotation_keys), (std::vector<float>{0, 1, 40}));
-  for (int part : {kPartRightArm, kPartLeftArm}) {
-    EXPECT_EQ(Times(table[part].position_keys), swing);
-    EXPECT_EQ(Times(table[part].rotation_keys), swing);
-  }
-  for (int part : {kPartRightFoot, kPartLeftFoot}) {
-    EXPECT_EQ(Times(table[part].position_keys), (std::vector<float>{0}));
-    EXPECT_EQ(Times(table[part].rotation_keys), swing);
-  }
-}
-
-TEST(PartTableValues, StandingAndWalkingKeys) {
-  const PartEntries table = MakePartTable();
-  const auto& head = table[kPartHead].position_keys;
-  EXPECT_FLOAT_EQ(head[0].y, 34);
-  EXPECT_FLOAT_EQ(head[0].z, 3.5f);
-  EXPECT_FLOAT_EQ(head[1].z, 0.5f);
-  const auto& body = table[kPartBody].rotation_keys[1];
-  EXPECT_FLOAT_EQ(body.s, 0.9f);
-  EXPECT_FLOAT_EQ(body.vx, 0.1f);
-  const auto& right_arm = table[kPartRightArm];
-  EXPECT_FLOAT_EQ(right_arm.position_keys[0].x, -6.8f);
-  EXPECT_FLOAT_EQ(right_arm.rotation_keys[1].vy, 0.5916f);
-  EXPECT_FLOAT_EQ(right_arm.rotation_keys[1].vz, 0.1f);
-  EXPECT_FLOAT_EQ(right_arm.rotation_keys[3].vy, -0.4358f);
-  const auto& left_arm = table[kPartLeftArm];
-  EXPECT_FLOAT_EQ(left_arm.position_keys[3].x, 6);
-  EXPECT_FLOAT_EQ(left_arm.rotation_keys[3].s, 0.8f);
-  EXPECT_FLOAT_EQ(left_arm.rotation_keys[3].vy, -0.5916f);
-  // The last swing key repeats the first walking key.
-  for (int part : {kPartRightArm, kPartLeftArm, kPartRightFoot, kPartLeftFoot}) {
-    const auto& r = table[part].rotation_keys;
-    EXPECT_EQ(r[1].s, r[5].s);
-    EXPECT_EQ(r[1].vx, r[5].vx);
-    EXPECT_EQ(r[1].vy, r[5].vy);
-  }
-  // Hands move exactly like the arm of their side; the feet swing in opposition.
-  for (auto [hand, arm] :
-       {std::pair{kPartRightHand, kPartRightArm}, {kPartLeftHand, kPartLeftArm}}) {
-    ASSERT_EQ(table[hand].position_keys.size(), table[arm].position_keys.size());
-    for (size_t k = 0; k < table[arm].position_keys.size(); ++k) {
-      EXPECT_EQ(table[hand].position_keys[k].x, table[arm].position_keys[k].x);
-      EXPECT_EQ(table[hand].rotation_keys[k].vy, table[arm].rotation_keys[k].vy);
-    }
-  }
-  EXPECT_FLOAT_EQ(table[kPartRightFoot].position_keys[0].x, -6);
-  EXPECT_FLOAT_EQ(table[kPartLeftFoot].position_keys[0].y, 9);
-  EXPECT_FLOAT_EQ(table[kPartRightFoot].rotation_keys[1].vx, 0.4358f);
-  EXPECT_FLOAT_EQ(table[kPartLeftFoot].rotation_keys[1].vx, -0.4358f);
-}
-
 TEST(PartTableValues, BuildReplacesWhatTheTableHeld) {
   PartTable()[0].mesh_file = "other.x";
   PartTable()[3].position_keys.clear();
@@ -175,6 +101,29 @@ TEST_F(AvatarFixture, WalkingPoseLeansForwardAndHandsFollowArms) {
       for (int r = 0; r < 4; ++r) EXPECT_NEAR(arm[c][r], hand[c][r], 1e-5f);
     }
   }
+}
+
+// The swing ends where it began, so the cycle repeats without a jump, and the feet swing against
+// each other.
+TEST_F(AvatarFixture, WalkCycleIsSeamlessAndLimbsSwingInOpposition) {
+  AvatarParts avatar = AssembleAvatar(scene, MakePartTable());
+  const auto pose = [&](int part, float time) {
+    avatar.anim_set->SetTime(time);
+    return avatar.parts[part].frame->LocalMatrix();
+  };
+  // The turn about the sideways axis, from the limb's forward direction.
+  const auto pitch = [&](int part, float time) { return pose(part, time)[1][2]; };
+  for (int part = 0; part < kPartCount; ++part) {
+    const glm::mat4 start = pose(part, 1), end = pose(part, 41);
+    for (int c = 0; c < 4; ++c) {
+      for (int r = 0; r < 4; ++r) EXPECT_NEAR(start[c][r], end[c][r], 1e-5f) << part;
+    }
+  }
+  for (float time : {1.0f, 6.0f, 21.0f, 26.0f}) {
+    EXPECT_NEAR(pitch(kPartRightFoot, time), -pitch(kPartLeftFoot, time), 1e-4f) << time;
+    EXPECT_NE(pitch(kPartRightFoot, time), 0.0f) << time;
+  }
+  EXPECT_LT(pitch(kPartRightFoot, 1) * pitch(kPartRightFoot, 21), 0.0f) << "a foot swings back";
 }
 
 TEST(WalkCycle, WalkFromStandingBeginsAtTwoOrTwentyTwo) {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <glm/geometric.hpp>
 #include <optional>
@@ -184,7 +185,14 @@ std::vector<LevelFace> AwkwardFaces(std::mt19937& random) {
     const glm::vec3 along(std::cos(turn) * w, tilt(random) * w, std::sin(turn) * w);
     const glm::vec3 up(tilt(random) * h, h, tilt(random) * h);
     // Walls of either side and tilt, and floors and ceilings lying nearly flat.
-    if (i % 3 == 0) {
+    if (i % 30 == 0) {
+      // A plumb wall (normal y exactly 0) listed before the floor at its foot.
+      const glm::vec3 level(along.x, 0.0f, along.z), height(0.0f, h, 0.0f);
+      const LevelFace wall = face({c, c + level, c + level + height, c + height});
+      faces.push_back(wall);
+      const glm::vec3 out = wall.normal * h;
+      faces.push_back(face({c, c + out, c + out + level, c + level}));
+    } else if (i % 3 == 0) {
       faces.push_back(face({c, c + along, c + along + up, c + up}));
     } else {
       const glm::vec3 flat(up.x, up.x * 0.2f, h);
@@ -252,6 +260,21 @@ TEST(GridColliderProbeTest, MatchesPlainLoopForRandomMovers) {
     changed += expected.velocity != BitsOf(velocity) ? 1 : 0;
   }
   EXPECT_GT(changed, count / 10);  // enough pushes, landings and lifts to mean something
+}
+
+// A floor up to 30 above or below the feet carries the avatar onto it; one 31 above stops
+// nothing and one 31 below is a fall.
+TEST(GridColliderProbeTest, StepsOfThirtyAreTakenAndThirtyOneAreNot) {
+  const glm::vec3 ahead(1.0f, 0.0f, 0.0f);
+  for (const float height : {30.0f, 31.0f, -30.0f, -31.0f}) {
+    const Pair pair({LevelFace{
+        {0, 1, 0}, {{-50, height, -50}, {-50, height, 50}, {50, height, 50}, {50, height, -50}}}});
+    const Outcome plain = Collide(pair.plain, Mover{}, glm::vec3(0.0f), ahead);
+    EXPECT_TRUE(Collide(pair.grid, Mover{}, glm::vec3(0.0f), ahead) == plain) << height;
+    const bool taken = std::abs(height) <= 30.0f;
+    EXPECT_EQ(plain.velocity, BitsOf({0.0f, taken ? height : 0.0f, 0.0f})) << height;
+    EXPECT_EQ(plain.jumping, height == -31.0f) << height;  // only the drop starts a fall
+  }
 }
 
 TEST(GridColliderProbeTest, MatchesPlainLoopWhereFacesReachFar) {

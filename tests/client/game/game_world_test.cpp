@@ -7,6 +7,9 @@
 #include <glm/geometric.hpp>
 #include <map>
 #include <random>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/io/file_loader.h"
 
@@ -389,7 +392,8 @@ TEST(ChatLines, LiveTwoHundredTicks) {
   w.loader.Add("flat.x", Flat());
   w.Start();
   w.game.AddChatLine("a: hi");
-  w.Ticks(GameWorld::kChatLineTicks);
+  // A line lives 200 ticks and is gone at its 201st.
+  w.Ticks(200);
   EXPECT_EQ(w.game.ChatLines().size(), 1u);
   w.Ticks(1);
   EXPECT_TRUE(w.game.ChatLines().empty());
@@ -481,6 +485,43 @@ TEST(FramesBetweenTicks, DrawOnTheLineBetweenTickStatesAndChangeNothing) {
   EXPECT_TRUE(SamePose(smooth.Avatar().pose(), plain.Avatar().pose()));
   EXPECT_TRUE(SamePose(camera.pose(), plain.game.scene().camera()->pose()));
   smooth.game.world().SetCurrentSession(nullptr);
+}
+
+// Keeps where the player stood whenever its movement went out.
+class MovementRecorder : public CountingSession {
+ public:
+  explicit MovementRecorder(const TPlayer& player) : player_(player) {}
+  void SendMovement(std::string_view) override { reported.emplace_back(player_.X, player_.Z); }
+  std::vector<std::pair<double, double>> reported;
+
+ private:
+  const TPlayer& player_;
+};
+
+TEST(TickReport, CarriesTheMovementOfThatTick) {
+  World w("flat.x");
+  w.loader.Add("flat.x", Flat());
+  w.Start();
+  w.Place(0, 0, 0, 30);
+  TPlayer& me = w.game.LocalPlayer();
+  MovementRecorder session(me);
+  w.game.world().SetCurrentSession(&session);
+  w.Ticks(1);  // the session's first report: the look, no movement
+  ASSERT_TRUE(session.reported.empty());
+  w.game.input().Press(GameKey::kPad8);
+  int moved_ticks = 0;
+  for (int tick = 1; tick <= 6; ++tick) {
+    const double x = me.X, z = me.Z;
+    const size_t sent = session.reported.size();
+    w.Ticks(1);
+    if (me.X == x && me.Z == z) continue;
+    ++moved_ticks;
+    // Where the avatar stands after a tick's step goes out in that tick's report.
+    ASSERT_EQ(session.reported.size(), sent + 1) << "tick " << tick;
+    EXPECT_EQ(session.reported.back(), std::pair(me.X, me.Z)) << "tick " << tick;
+  }
+  EXPECT_GE(moved_ticks, 4);
+  w.game.world().SetCurrentSession(nullptr);
 }
 
 TEST(FramesBetweenTicks, RemoteAvatarsAreDrawnFromTheirTrackAndTeleportsAtOnce) {

@@ -10,6 +10,7 @@
 
 #include "admin_windows_fixture.h"
 #include "protocol/properties.h"
+#include "server/accounts/stored_properties.h"
 #include "server/accounts/ui/field_text.h"
 #include "server/app/windowed_server.h"
 
@@ -140,6 +141,46 @@ TEST_F(AccountsWindowTest, OnlyStatusAndNameChangesAreTold) {
   EXPECT_EQ(bob.Session, nullptr);
   EXPECT_EQ(server_->player_sessions().front()->account(), nullptr);
   EXPECT_EQ(Shown(), (std::vector<std::string>{"Alice", "bob", "carl"}));
+}
+
+TEST_F(AccountsWindowTest, EditedPlaceMovesTheLivePlayerAndIsStored) {
+  testing::WriteFile(dir_ / "levels/other.x", "other");
+  testing::ProtocolClient& player = Connect("bob", "b");
+  TServerAccount& bob = *Account("bob");
+  ASSERT_NE(bob.Session, nullptr);
+  std::string walked;
+  protocol::PutEntry(walked, protocol::kPropX, 100.0, "");
+  player.Send(msg::kProperties, walked);
+  Settle();
+  const auto edit = [&](const char* field, const char* text) {
+    Control<QLineEdit>(editor(), field).setText(text);
+  };
+  accounts_window_->show();
+  Select("bob");
+  Control<QPushButton>(*accounts_window_, "edit_button").click();
+  edit("x_edit", "500");
+  edit("y_edit", "20");
+  edit("z_edit", "-30");
+  edit("view_angle_edit", "90");
+  Control<QPushButton>(editor(), "apply_button").click();
+  Settle();
+  const protocol::PropertySet stored = DecodeStoredProperties(bob.Properties);
+  for (const auto& [index, value] : {std::pair{protocol::kPropX, 500.0},
+                                     {protocol::kPropY, 20.0},
+                                     {protocol::kPropZ, -30.0},
+                                     {protocol::kPropViewAngle, 90.0}}) {
+    EXPECT_EQ(bob.Session->values().Number(index), value) << index;
+    EXPECT_EQ(stored.Number(index), value) << index;
+  }
+  EXPECT_FALSE(Take(player, msg::kOwnProperties).empty()) << "the player is told where it is";
+
+  Select("bob");
+  Control<QPushButton>(*accounts_window_, "edit_button").click();
+  edit("level_edit", "other.x");
+  Control<QPushButton>(editor(), "apply_button").click();
+  Settle();
+  EXPECT_EQ(bob.Session->values().Text(protocol::kPropLevelName), "other.x");
+  EXPECT_EQ(DecodeStoredProperties(bob.Properties).Text(protocol::kPropLevelName), "other.x");
 }
 
 TEST_F(AccountsWindowTest, DeletingAnAccountInUseKeepsItsPlayer) {

@@ -23,7 +23,7 @@ TEST(SplitLevelNamesTest, TrimsBlanksAndLeavesOutEmptyNames) {
   EXPECT_TRUE(SplitLevelNames(" , ,, ").empty());
 }
 
-class ReloadCounter final : public ServerObserver {
+class ReloadCounter final : public QuietObserver {
  public:
   void LevelLoaded(const TServerLevel&, bool reload) override { reloads += reload ? 1 : 0; }
   int reloads = 0;
