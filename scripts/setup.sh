@@ -14,6 +14,7 @@ packages=(
   systemd
   lintian help2man desktop-file-utils appstream
   iproute2 nftables
+  debootstrap systemd-container
 )
 
 missing=()
