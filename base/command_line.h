@@ -24,10 +24,10 @@ struct [[nodiscard]] CommandLine {
   }
 
   /// A command line that ends the program with `status` and `message` on standard error.
-  static CommandLine Refuse(int status, std::string message) {
+  static CommandLine Refuse(int status, const std::string& message) {
     CommandLine line;
     line.exit_status = status;
-    line.err = std::move(message);
+    line.err = message;
     return line;
   }
 };

@@ -24,7 +24,8 @@ static int RunProgram(int argc, char** argv) {
     std::cerr << directory.error;
     return kExitUsage;
   }
-  if (options.add_account) return AddAccount(directory.path, *options.add_account, std::cout, std::cerr);
+  if (options.add_account)
+    return AddAccount(directory.path, *options.add_account, std::cout, std::cerr);
   SetUpLog(options.verbose);
   if (options.headless) return RunHeadlessServer(directory.path, options);
   if (!HasDisplay()) {

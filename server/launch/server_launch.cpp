@@ -79,9 +79,8 @@ void SetUpLog(bool verbose) {
 }
 
 int RunHeadlessServer(const fs::path& directory, const ServerOptions& options) {
-  const std::string port_text = options.port_text
-                                    ? *options.port_text
-                                    : ReadServerConfig(directory / kServerConfigFileName);
+  const std::string port_text =
+      options.port_text ? *options.port_text : ReadServerConfig(directory / kServerConfigFileName);
   std::string port_error;
   if (!ParsePortText(port_text, &port_error)) {
     std::cerr << "kserver: '" << port_text << "' is not a valid port: " << port_error << "\n";

@@ -1,4 +1,6 @@
 // kserver's command line, parsed without starting the program, and the server directory's lock.
+#include "server/launch/server_options.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,7 +15,6 @@
 #include "base/files.h"
 #include "net/address.h"
 #include "server/launch/server_launch.h"
-#include "server/launch/server_options.h"
 
 namespace tarvo::server {
 namespace {
@@ -74,16 +75,60 @@ TEST(ServerOptionsTest, DefaultsAreThoseTheHelpNames) {
 }
 
 TEST(ServerOptionsTest, EveryOptionReachesItsField) {
-  const ServerCommandLine line = Parse(
-      {"--headless", "--dir", "/srv/world", "--port", "0", "--listen", "127.0.0.1", "--stats",
-       "100", "--compressor", "zlib", "--threads", "3", "--verbose", "--login-timeout", "1.5",
-       "--idle-timeout", "2", "--messages-per-tick", "7", "--login-failures", "3",
-       "--login-failure-window", "4", "--login-cooldown", "5", "--login-cooldown-max", "6",
-       "--max-pending-per-address", "0", "--max-pending", "9", "--max-sessions-per-address", "10",
-       "--login-names-per-address", "11", "--account-failures", "12",
-       "--password-checks-per-second", "13", "--account-failure-window", "14",
-       "--account-check-interval", "0.25", "--account-check-interval-max", "16", "--send-buffer",
-       "0", "--log-per-address", "0", "--log-per-minute", "17", "--log-summary-every", "18"});
+  const ServerCommandLine line = Parse({"--headless",
+                                        "--dir",
+                                        "/srv/world",
+                                        "--port",
+                                        "0",
+                                        "--listen",
+                                        "127.0.0.1",
+                                        "--stats",
+                                        "100",
+                                        "--compressor",
+                                        "zlib",
+                                        "--threads",
+                                        "3",
+                                        "--verbose",
+                                        "--login-timeout",
+                                        "1.5",
+                                        "--idle-timeout",
+                                        "2",
+                                        "--messages-per-tick",
+                                        "7",
+                                        "--login-failures",
+                                        "3",
+                                        "--login-failure-window",
+                                        "4",
+                                        "--login-cooldown",
+                                        "5",
+                                        "--login-cooldown-max",
+                                        "6",
+                                        "--max-pending-per-address",
+                                        "0",
+                                        "--max-pending",
+                                        "9",
+                                        "--max-sessions-per-address",
+                                        "10",
+                                        "--login-names-per-address",
+                                        "11",
+                                        "--account-failures",
+                                        "12",
+                                        "--password-checks-per-second",
+                                        "13",
+                                        "--account-failure-window",
+                                        "14",
+                                        "--account-check-interval",
+                                        "0.25",
+                                        "--account-check-interval-max",
+                                        "16",
+                                        "--send-buffer",
+                                        "0",
+                                        "--log-per-address",
+                                        "0",
+                                        "--log-per-minute",
+                                        "17",
+                                        "--log-summary-every",
+                                        "18"});
   ASSERT_TRUE(line.options) << line.err;
   const ServerOptions& o = *line.options;
   EXPECT_TRUE(o.headless);
@@ -157,21 +202,21 @@ TEST(ServerOptionsTest, ValuesOutsideTheirRangeAreABadCommandLine) {
   EXPECT_TRUE(Parse({"--rights", "0", "--add-account", "a", "b"}).options);
   EXPECT_TRUE(Parse({"--send-buffer", "16777216"}).options);
   EXPECT_TRUE(Parse({"--messages-per-tick", "1"}).options);
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"--threads", "0"},
-           {"--threads", "65"},
-           {"--rights", "4", "--add-account", "a", "b"},
-           {"--send-buffer", "16777217"},
-           {"--messages-per-tick", "0"},
-           {"--login-failures", "0"},
-           {"--max-pending", "-1"},
-           {"--login-timeout", "0"},
-           {"--log-summary-every", "0"},
-           {"--log-per-minute", "-1"},
-           {"--stats", "-1"},
-           {"--compressor", "gzip"},
-           {"--port"},
-           {"--unknown"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--threads", "0"},
+                                             {"--threads", "65"},
+                                             {"--rights", "4", "--add-account", "a", "b"},
+                                             {"--send-buffer", "16777217"},
+                                             {"--messages-per-tick", "0"},
+                                             {"--login-failures", "0"},
+                                             {"--max-pending", "-1"},
+                                             {"--login-timeout", "0"},
+                                             {"--log-summary-every", "0"},
+                                             {"--log-per-minute", "-1"},
+                                             {"--stats", "-1"},
+                                             {"--compressor", "gzip"},
+                                             {"--port"},
+                                             {"--unknown"}}) {
     EXPECT_NE(Refused(args), "") << args[0];
   }
   EXPECT_NE(Refused({"--listen", "1.2.3"}).find("not a dotted IPv4 address"), std::string::npos);
