@@ -1,12 +1,11 @@
 // kserverctl: remote administration of a running game server from a terminal.
-#include <CLI/CLI.hpp>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <iostream>
 
-#include "tools/kserverctl/commands.h"
+#include "tools/kserverctl/command_line.h"
 
 namespace {
 
@@ -18,20 +17,12 @@ void OnSignal(int) { g_stop = true; }
 
 static int RunProgram(int argc, char** argv) {
   using namespace tarvo::kserverctl;
-  Options options;
-  CLI::App app{"kserverctl"};
-  DefineCli(app, options);
-  CLI11_PARSE(app, argc, argv);
-  try {
-    FinishOptions(options);
-  } catch (const CtlError& error) {
-    std::cerr << "kserverctl: " << error.what() << "\n";
-    return error.code();
-  }
+  const CtlCommandLine command_line = ParseCommandLine(argc, argv);
+  if (!command_line.options) return command_line.Finish(std::cout, std::cerr);
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGPIPE, SIG_IGN);
-  return Run(options, std::cout, std::cerr, &g_stop);
+  return Run(*command_line.options, std::cout, std::cerr, &g_stop);
 }
 
 int main(int argc, char** argv) {

@@ -1,4 +1,4 @@
-#include "server/app/log_observer.h"
+#include "server/launch/log_observer.h"
 
 #include <spdlog/spdlog.h>
 

@@ -1,4 +1,4 @@
-#include "server/app/headless_loop.h"
+#include "server/launch/headless_loop.h"
 
 #include <spdlog/spdlog.h>
 #include <unistd.h>
