@@ -33,7 +33,7 @@
 #include "base/files.h"
 #include "net/address.h"
 #include "protocol/compression.h"
-#include "server/accounts/account_list.h"
+#include "server/accounts/account_store.h"
 #include "server/app/headless_loop.h"
 #include "server/app/log_observer.h"
 #ifdef TARVO_KSERVER_WINDOWED
@@ -96,8 +96,8 @@ int RunServer(const fs::path& directory, const std::optional<std::string>& port_
   }
   LogObserver log(log_limits);
   TServerFrame server(directory, &log);
-  server.set_limits(limits);
-  server.set_listen_address(listen_address);
+  server.SetLimits(limits);
+  server.SetListenAddress(listen_address);
   server.SetCompression(compression.compressor, compression.threads);
   const StartResult started = server.StartServer(port_text);
   if (!started.ok) {
