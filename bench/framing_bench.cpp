@@ -64,7 +64,7 @@ void BM_FlushBatch199Movements(benchmark::State& state) {
   NullStream stream;
   ServerSplitter split;
   PacketConnection conn(&stream, split, false);
-  conn.set_compressor(state.range(0) == 0 ? Compressor::kZlib : Compressor::kLibdeflate);
+  conn.SetCompressor(state.range(0) == 0 ? Compressor::kZlib : Compressor::kLibdeflate);
   std::size_t batch_bytes = 0;
   for (auto _ : state) {
     for (const auto& p : payloads) conn.QueueMessage(msg::kOtherPlayer, p);
@@ -101,7 +101,7 @@ void BM_ClientDecomposition199Movements(benchmark::State& state) {
     IoResult Receive(std::uint8_t*, std::size_t) override { return {IoStatus::kWouldBlock, 0}; }
     std::string data;
   } capture;
-  server.set_stream(&capture);
+  server.SetStream(&capture);
   server.SendPending();
 
   ReplayStream in(capture.data);

@@ -143,7 +143,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   Write(g_world / "levels/welcome.gif", "GIF89a");
   Write(g_world / "guilds/guildTarvo_Builders.txt", "bob:Bo\r\n");
   fs::create_directories(g_world / "cwd");
-  tarvo::server::AccountList accounts;
+  tarvo::server::AccountStore accounts;
   accounts.AddNewAccount({"guest", "guest", 0, true, false});
   accounts.AddNewAccount({"bob", "b", 0, false, false});
   accounts.AddNewAccount({"police", "p", 1, false, false});

@@ -107,15 +107,15 @@ class PacketConnection {
   /// client's rule.
   PacketConnection(ByteStream* stream, BatchSplitter& splitter, bool refuse_line_feeds);
 
-  void set_stream(ByteStream* stream) { stream_ = stream; }
-  void set_observer(FramingObserver* observer) { observer_ = observer; }
+  void SetStream(ByteStream* stream) { stream_ = stream; }
+  void SetObserver(FramingObserver* observer) { observer_ = observer; }
   /// The deflate that writes this connection's packets.
-  void set_compressor(Compressor compressor) { compressor_ = compressor; }
+  void SetCompressor(Compressor compressor) { compressor_ = compressor; }
   /// When set, a flushed batch is only sealed: its compression waits for `CompressSealed` (on
   /// any thread) or for the next `SendPending`, whichever comes first, so that the batches of
   /// many connections can be compressed side by side. The output queue limit is checked when
   /// the packets join the queue.
-  void set_deferred_compression(bool deferred) { deferred_ = deferred; }
+  void SetDeferredCompression(bool deferred) { deferred_ = deferred; }
 
   /// Appends one message (id byte, payload, terminator) to the outgoing batch, flushing before
   /// when it would reach 4096 bytes and after when it has.

@@ -21,7 +21,7 @@ class MessageBacklog final : public MessageSink {
   /// At most `budget` messages are handled per call to `Handle`; 0 or less: no limit.
   explicit MessageBacklog(int budget = 0) : budget_(budget) {}
 
-  void set_budget(int budget) { budget_ = budget; }
+  void SetBudget(int budget) { budget_ = budget; }
   int budget() const { return budget_; }
 
   /// Appends a message; never while `Handle` runs (its handler's view would move).

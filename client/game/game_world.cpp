@@ -67,7 +67,7 @@ void GameWorld::SetCollider(std::unique_ptr<LevelCollider> collider) {
 }
 
 AvatarEngineObjects* GameWorld::Objects(const TPlayer& player) {
-  return static_cast<AvatarEngineObjects*>(player.Avatar.get());
+  return static_cast<AvatarEngineObjects*>(player.avatar_objects.get());
 }
 
 void GameWorld::Initialize() {
@@ -105,8 +105,8 @@ void GameWorld::Finalize() {
   level_frame_.reset();
   shadow_light_.reset();
   shadow_plane_ = ShadowPlane{};
-  LocalPlayer().Avatar.reset();
-  for (const auto& player : world_.OtherPlayers()) player->Avatar.reset();
+  LocalPlayer().avatar_objects.reset();
+  for (const auto& player : world_.OtherPlayers()) player->avatar_objects.reset();
   scene_.Clear();
 }
 
@@ -440,14 +440,14 @@ void GameWorld::PutShadowOnPlane(const ShadowPlane& plane) {
 
 void GameWorld::CreateAvatar(TPlayer& player) {
   if (AvatarEngineObjects* old = Objects(player)) scene_.root().DeleteChild(old->frame.get());
-  player.Avatar.reset();
+  player.avatar_objects.reset();
   if (!player.IsLocal() && !options_.remote_avatars) return;
   auto objects = std::make_unique<AvatarEngineObjects>();
   AvatarParts parts = AssembleAvatar(scene_, PartTable());
   objects->frame = std::move(parts.frame);
   objects->parts = std::move(parts.parts);
   objects->anim_set = std::move(parts.anim_set);
-  player.Avatar = std::move(objects);
+  player.avatar_objects = std::move(objects);
 }
 
 void GameWorld::FinishAvatar(TPlayer& player, bool local) {

@@ -47,7 +47,7 @@ TPlayer::TPlayer(ClientWorld& world) : world_(world) {}
 
 TPlayer::~TPlayer() {
   // Only a player the view built has anything in the scene.
-  if (Avatar == nullptr) return;
+  if (avatar_objects == nullptr) return;
   if (AvatarView* view = ActiveView()) view->DestroyAvatar(*this);
 }
 

@@ -103,7 +103,7 @@ class TPlayer {
 
   /// The engine objects of this player (frames, animation, shadow, label, level faces); owned
   /// here, made and used only by the world's `AvatarView`. Null while headless.
-  std::unique_ptr<AvatarObjects> Avatar;
+  std::unique_ptr<AvatarObjects> avatar_objects;
 
  private:
   AvatarView* ActiveView() const;

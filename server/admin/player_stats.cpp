@@ -101,17 +101,17 @@ TPlayerStats::TPlayerStats(TServerFrame& server, TEditAccount& editor, QWidget* 
   resize(640, 300);
 
   connect(players_list_, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateButtons(); });
-  connect(players_list_, &QTreeWidget::itemDoubleClicked, this, [this] { OnEditClicked(); });
+  connect(players_list_, &QTreeWidget::itemDoubleClicked, this, [this] { EditSelectedPlayer(); });
   connect(update_button_, &QPushButton::clicked, this, [this] { Fill(); });
-  connect(disconnect_button_, &QPushButton::clicked, this, [this] { OnDisconnectClicked(); });
-  connect(edit_button_, &QPushButton::clicked, this, [this] { OnEditClicked(); });
-  connect(message_button_, &QPushButton::clicked, this, [this] { OnMessageClicked(); });
-  connect(message_all_button_, &QPushButton::clicked, this, [this] { OnMessageToAllClicked(); });
+  connect(disconnect_button_, &QPushButton::clicked, this, [this] { DisconnectSelectedPlayer(); });
+  connect(edit_button_, &QPushButton::clicked, this, [this] { EditSelectedPlayer(); });
+  connect(message_button_, &QPushButton::clicked, this, [this] { MessageSelectedPlayer(); });
+  connect(message_all_button_, &QPushButton::clicked, this, [this] { MessageAllPlayers(); });
   connect(close_button_, &QPushButton::clicked, this, [this] { hide(); });
   new KeyPreview(*this, [this](QObject& target, QKeyEvent& key) {
     switch (key.key()) {
       case Qt::Key_Delete:
-        OnDisconnectClicked();
+        DisconnectSelectedPlayer();
         return true;
       case Qt::Key_Escape:
         hide();
@@ -119,19 +119,19 @@ TPlayerStats::TPlayerStats(TServerFrame& server, TEditAccount& editor, QWidget* 
       case Qt::Key_Return:
       case Qt::Key_Enter:
         if (&target != players_list_) return false;
-        OnEditClicked();
+        EditSelectedPlayer();
         return true;
       default:
         return false;
     }
   });
-  editor_.set_on_applied([this] {
+  editor_.SetOnApplied([this] {
     if (isVisible()) Fill();
   });
   UpdateButtons();
 }
 
-TPlayerStats::~TPlayerStats() { editor_.set_on_applied({}); }
+TPlayerStats::~TPlayerStats() { editor_.SetOnApplied({}); }
 
 void TPlayerStats::Fill() {
   players_list_->setUpdatesEnabled(false);
@@ -169,14 +169,14 @@ void TPlayerStats::UpdateButtons() {
   message_all_button_->setEnabled(!server_.player_sessions().empty());
 }
 
-void TPlayerStats::OnDisconnectClicked() {
+void TPlayerStats::DisconnectSelectedPlayer() {
   if (!HasSelection()) return;
   if (TServerPlayer* session = FirstSelectedSession())
     session->Disconnect(kDisconnectedByAdmin);  // also refreshes the session count
   Fill();
 }
 
-void TPlayerStats::OnEditClicked() {
+void TPlayerStats::EditSelectedPlayer() {
   TServerPlayer* session = FirstSelectedSession();
   if (session == nullptr) return;
   if (TServerAccount* account = session->account()) {
@@ -193,13 +193,13 @@ void TPlayerStats::OnEditClicked() {
                      session->serial());
 }
 
-void TPlayerStats::OnMessageClicked() {
+void TPlayerStats::MessageSelectedPlayer() {
   TServerPlayer* session = FirstSelectedSession();
   if (session == nullptr) return;
   send_dialog_->OpenForPlayer(session->serial(), session->values().Text(protocol::kPropNickname));
 }
 
-void TPlayerStats::OnMessageToAllClicked() {
+void TPlayerStats::MessageAllPlayers() {
   if (server_.player_sessions().empty()) return;
   send_dialog_->OpenForAll();
 }

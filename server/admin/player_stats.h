@@ -42,10 +42,10 @@ class TPlayerStats final : public QWidget, public QuietObserver {
   TServerPlayer* FirstSelectedSession() const;
   bool HasSelection() const;
   void UpdateButtons();
-  void OnDisconnectClicked();
-  void OnEditClicked();
-  void OnMessageClicked();
-  void OnMessageToAllClicked();
+  void DisconnectSelectedPlayer();
+  void EditSelectedPlayer();
+  void MessageSelectedPlayer();
+  void MessageAllPlayers();
 
   TServerFrame& server_;
   TEditAccount& editor_;

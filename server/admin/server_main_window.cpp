@@ -87,7 +87,7 @@ ServerMainWindow::ServerMainWindow(TServerFrame& server, bool tray_available, QW
     if (update_levels_hook_) update_levels_hook_();
   });
   connect(disconnect_remote_button_, &QPushButton::clicked, this,
-          [this] { OnDisconnectRemoteClicked(); });
+          [this] { DisconnectRemoteSessions(); });
   connect(shutdown_button_, &QPushButton::clicked, this, [this] { Shutdown(); });
 
   tick_timer_ = new QTimer(this);
@@ -152,7 +152,7 @@ void ServerMainWindow::Tick() { server_.Tick(); }
 
 void ServerMainWindow::SaveCountdown() { server_.SaveCountdownTick(); }
 
-void ServerMainWindow::OnDisconnectRemoteClicked() { server_.DestroyRemoteSessions(); }
+void ServerMainWindow::DisconnectRemoteSessions() { server_.DestroyRemoteSessions(); }
 
 void ServerMainWindow::Shutdown() {
   if (shut_down_) return;

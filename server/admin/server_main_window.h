@@ -69,7 +69,7 @@ class ServerMainWindow final : public QWidget, public QuietObserver {
  private:
   void Tick();
   void SaveCountdown();
-  void OnDisconnectRemoteClicked();
+  void DisconnectRemoteSessions();
   static void SetHook(QPushButton& button, std::function<void()>& slot, std::function<void()> hook);
 
   TServerFrame& server_;

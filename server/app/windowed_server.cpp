@@ -22,8 +22,8 @@ WindowedServer::WindowedServer(WindowedOptions options,
                                const std::vector<ServerObserver*>& observers)
     : server_(options.directory, &observers_, nullptr, options.current_directory),
       end_program_([](int status) { QCoreApplication::exit(status); }) {
-  server_.set_limits(options.limits);
-  server_.set_listen_address(options.listen_address);
+  server_.SetLimits(options.limits);
+  server_.SetListenAddress(options.listen_address);
   for (ServerObserver* observer : observers) observers_.Add(observer);
   const auto end = [this](int status) { end_program_(status); };
 
@@ -32,7 +32,7 @@ WindowedServer::WindowedServer(WindowedOptions options,
   main_window_->SetEndProgram(end);
   observers_.Add(main_window_.get());
 
-  start_dialog_ = std::make_unique<StartDialog>(
+  start_dialog_ = std::make_unique<TStartFrame>(
       options.directory / kServerConfigFileName, [this](const std::string& port_text) {
         StartOutcome outcome = main_window_->StartServer(port_text);
         if (outcome.kind == StartOutcome::Kind::kFailed)
@@ -50,7 +50,7 @@ WindowedServer::WindowedServer(WindowedOptions options,
   main_window_->SetEditAccountsHook([this] { ShowWindow(*accounts_window_); });
 
   update_levels_dialog_ =
-      std::make_unique<UpdateLevelsDialog>(server_, std::move(options.choose_level_files));
+      std::make_unique<TUpdateLevels>(server_, std::move(options.choose_level_files));
   main_window_->SetUpdateLevelsHook([this] { ShowWindow(*update_levels_dialog_); });
 }
 

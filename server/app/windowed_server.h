@@ -10,8 +10,8 @@
 #include "server/accounts/ui/account_list_window.h"
 #include "server/admin/player_stats.h"
 #include "server/admin/server_main_window.h"
-#include "server/admin/start_dialog.h"
-#include "server/admin/update_levels_dialog.h"
+#include "server/admin/start_frame.h"
+#include "server/admin/update_levels.h"
 #include "server/core/fan_out_observer.h"
 #include "server/core/server_frame.h"
 #include "server/core/server_limits.h"
@@ -51,8 +51,8 @@ class WindowedServer {
   TServerFrame& server() { return server_; }
   FanOutObserver& observers() { return observers_; }
   ServerMainWindow& main_window() { return *main_window_; }
-  StartDialog& start_dialog() { return *start_dialog_; }
-  UpdateLevelsDialog& update_levels_dialog() { return *update_levels_dialog_; }
+  TStartFrame& start_dialog() { return *start_dialog_; }
+  TUpdateLevels& update_levels_dialog() { return *update_levels_dialog_; }
   TAccountList& accounts_window() { return *accounts_window_; }
   TPlayerStats& player_stats() { return *player_stats_; }
 
@@ -61,11 +61,11 @@ class WindowedServer {
   TServerFrame server_;
   std::function<void(int)> end_program_;
   std::unique_ptr<ServerMainWindow> main_window_;
-  std::unique_ptr<StartDialog> start_dialog_;
+  std::unique_ptr<TStartFrame> start_dialog_;
   // The statistics window uses the editor the accounts window owns, so it goes first.
   std::unique_ptr<TAccountList> accounts_window_;
   std::unique_ptr<TPlayerStats> player_stats_;
-  std::unique_ptr<UpdateLevelsDialog> update_levels_dialog_;
+  std::unique_ptr<TUpdateLevels> update_levels_dialog_;
 };
 
 }  // namespace tarvo::server

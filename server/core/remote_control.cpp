@@ -336,7 +336,7 @@ std::string_view RefusalReason(const TServerAccount* account, int version) {
 void RemoteControl::HandleLogin(TServerFrame& server, TServerPlayer& session,
                                 const protocol::LoginPayload& login, TServerAccount* account,
                                 int version) {
-  session.set_account_name(login.account);
+  session.SetAccountName(login.account);
   const std::string_view refusal = RefusalReason(account, version);
   if (!refusal.empty()) {
     session.MarkClosing("remote-control login refused");
@@ -347,7 +347,7 @@ void RemoteControl::HandleLogin(TServerFrame& server, TServerPlayer& session,
   // Told to everyone as a departing player, under the id it still has.
   server.MoveToRemoteSessions(session);
   session.ReleasePlayerId();
-  session.set_rights(account->Rights);
+  session.SetRights(account->Rights);
   server.observer().Note("remote control: login of " + Quoted(session.account_name()) +
                          " (rights " + std::to_string(account->Rights) + ", " +
                          net::FormatIpv4(session.address()) + ")");

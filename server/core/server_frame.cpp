@@ -115,8 +115,8 @@ void TServerFrame::SetCompression(protocol::Compressor compressor, int threads) 
   pool_ = threads > 1 ? std::make_unique<WorkerPool>(threads + 1) : nullptr;
   for (auto* list : {&player_sessions_, &remote_sessions_}) {
     for (const auto& p : *list) {
-      p->connection().set_compressor(compressor_);
-      p->connection().set_deferred_compression(pool_ != nullptr);
+      p->connection().SetCompressor(compressor_);
+      p->connection().SetDeferredCompression(pool_ != nullptr);
     }
   }
 }
@@ -272,7 +272,7 @@ void TServerFrame::RefuseConnection(std::unique_ptr<protocol::ByteStream> stream
   {
     protocol::ServerSplitter splitter;
     protocol::PacketConnection connection(stream.get(), splitter, /*refuse_line_feeds=*/false);
-    connection.set_compressor(compressor_);
+    connection.SetCompressor(compressor_);
     (void)connection.QueueMessage(msg::kDisconnectReason, text);
     (void)connection.SendPending();  // a fresh socket takes one small packet whole
   }

@@ -13,7 +13,7 @@
 
 #include "net/tcp_listener.h"
 #include "protocol/compression.h"
-#include "server/accounts/account_list.h"
+#include "server/accounts/account_store.h"
 #include "server/core/file_store.h"
 #include "server/core/login_throttle.h"
 #include "server/core/remote_control.h"
@@ -132,18 +132,18 @@ class TServerFrame final : public AccountObserver {
 
   /// The local IPv4 address to listen on (first octet in the low byte; 0: every address); set
   /// before `StartServer`.
-  void set_listen_address(std::uint32_t address) { listen_address_ = address; }
+  void SetListenAddress(std::uint32_t address) { listen_address_ = address; }
   std::uint32_t listen_address() const { return listen_address_; }
 
   /// The connection limits; set before `StartServer`.
-  void set_limits(const ServerLimits& limits) { limits_ = limits; }
+  void SetLimits(const ServerLimits& limits) { limits_ = limits; }
   const ServerLimits& limits() const { return limits_; }
   LoginThrottle& login_throttle() { return login_throttle_; }
   AccountGuard& account_guard() { return account_guard_; }
   /// The time every deadline and limit is measured with; tests replace the clock.
   using Clock = std::chrono::steady_clock;
   Clock::time_point Now() const { return clock_ ? clock_() : Clock::now(); }
-  void set_clock(std::function<Clock::time_point()> clock) { clock_ = std::move(clock); }
+  void SetClock(std::function<Clock::time_point()> clock) { clock_ = std::move(clock); }
   /// Refused connections still being told why (their sockets close once the peer hangs up or
   /// after a moment).
   std::size_t refused_connections() const { return refused_.size(); }
@@ -156,7 +156,7 @@ class TServerFrame final : public AccountObserver {
   const std::vector<std::unique_ptr<TServerPlayer>>& remote_sessions() const {
     return remote_sessions_;
   }
-  AccountList& accounts() { return accounts_; }
+  AccountStore& accounts() { return accounts_; }
   FileStore& files() { return files_; }
   LevelCache& levels() { return levels_; }
   ServerObserver& observer() { return *observer_; }
@@ -206,7 +206,7 @@ class TServerFrame final : public AccountObserver {
   RemoteControl default_remote_;
   ServerObserver* observer_;
   RemoteControl* remote_;
-  AccountList accounts_;
+  AccountStore accounts_;
   FileStore files_;
   LevelCache levels_;
   net::TcpListener listener_;

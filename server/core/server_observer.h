@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "server/accounts/account_list.h"
+#include "server/accounts/account_store.h"
 
 namespace tarvo::server {
 

@@ -22,9 +22,9 @@ TServerPlayer::TServerPlayer(TServerFrame& server, std::unique_ptr<protocol::Byt
       values_(id, address),
       accepted_at_(server.Now()),
       last_message_at_(accepted_at_) {
-  connection_.set_observer(this);
-  connection_.set_compressor(server.compressor());
-  connection_.set_deferred_compression(server.compression_threads() > 1);
+  connection_.SetObserver(this);
+  connection_.SetCompressor(server.compressor());
+  connection_.SetDeferredCompression(server.compression_threads() > 1);
 }
 
 std::unique_ptr<TServerPlayer> TServerPlayer::Temporary(TServerFrame& server) {
@@ -112,7 +112,7 @@ void TServerPlayer::HandlePending() {
 void TServerPlayer::ReceivePending() {
   if (!is_connected()) return;
   servicing_ = true;
-  backlog_.set_budget(server_.limits().messages_per_tick);
+  backlog_.SetBudget(server_.limits().messages_per_tick);
   protocol::ReceiveStatus status = protocol::ReceiveStatus::kDrained;
   if (!peer_closed_) status = connection_.ReceivePending(*this);
   HandlePending();
@@ -189,7 +189,7 @@ void TServerPlayer::Refuse(std::string_view text) {
 namespace {
 
 // Only names of real accounts are paced, so that made-up names leave no records behind.
-bool NameExists(const AccountList& accounts, std::string_view name) {
+bool NameExists(const AccountStore& accounts, std::string_view name) {
   return std::any_of(accounts.accounts().begin(), accounts.accounts().end(),
                      [name](const auto& account) { return account->Name == name; });
 }

@@ -127,7 +127,7 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   int udp_port() const { return static_cast<int>(values_.Number(protocol::kPropUdpPort)); }
   const protocol::PropertySet& values() const { return values_; }
   int rights() const { return rights_; }
-  void set_rights(int rights) { rights_ = rights; }
+  void SetRights(int rights) { rights_ = rights; }
   TServerLevel* level() const { return level_; }
   TServerAccount* account() const { return account_; }
   /// Drops the link to the account (the account's own link is the caller's).
@@ -137,7 +137,7 @@ class TServerPlayer final : public protocol::MessageSink, public protocol::Frami
   /// that could be taken for a later player of that id.
   void ReleasePlayerId() { values_.SetNumber(protocol::kPropPlayerId, 0); }
   /// The name given at login (remote-control logins set it themselves).
-  void set_account_name(std::string_view name) { account_name_ = std::string(name); }
+  void SetAccountName(std::string_view name) { account_name_ = std::string(name); }
   int version() const { return version_; }
   bool awaiting_login() const { return awaiting_login_; }
   /// A login waits for its turn to have its password checked (it is retried each tick).

@@ -88,8 +88,8 @@ int RunHeadlessServer(const fs::path& directory, const ServerOptions& options) {
   }
   LogObserver log(options.log_limits);
   TServerFrame server(directory, &log);
-  server.set_limits(options.limits);
-  server.set_listen_address(options.listen_address);
+  server.SetLimits(options.limits);
+  server.SetListenAddress(options.listen_address);
   server.SetCompression(options.compressor, options.threads);
   const StartResult started = server.StartServer(port_text);
   if (!started.ok) {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "base/files.h"
-#include "server/accounts/account_list.h"
+#include "server/accounts/account_store.h"
 #include "server/launch/server_options.h"
 
 namespace tarvo::server {

@@ -7,7 +7,7 @@
 
 #include "base/command_line.h"
 #include "protocol/compression.h"
-#include "server/accounts/account_list.h"
+#include "server/accounts/account_store.h"
 #include "server/core/server_limits.h"
 #include "server/launch/log_observer.h"
 

@@ -19,7 +19,7 @@
 #include "net/udp_socket.h"
 #include "protocol/messages.h"
 #include "protocol/properties.h"
-#include "server/accounts/account_list.h"
+#include "server/accounts/account_store.h"
 #include "support/kserver_process.h"
 #include "support/protocol_client.h"
 #include "tools/tarvo-bot/bot.h"
@@ -274,7 +274,7 @@ class BotMovementE2E : public ClientBotsE2E {
     ASSERT_TRUE(
         engine::io::SaveXFile(level, (server->directory() / "levels" / "walltest.x").string()));
 
-    server::AccountList accounts;
+    server::AccountStore accounts;
     const auto file = server->directory() / "accounts.txt";
     accounts.LoadAccounts(file);
     server::TServerAccount* guest = accounts.FindAccount("guest", "guest");

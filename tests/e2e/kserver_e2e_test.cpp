@@ -14,7 +14,7 @@
 #include "protocol/encoding.h"
 #include "protocol/messages.h"
 #include "protocol/properties.h"
-#include "server/accounts/account_list.h"
+#include "server/accounts/account_store.h"
 #include "support/kserver_process.h"
 #include "support/protocol_client.h"
 
@@ -87,7 +87,7 @@ class KServerTest : public ::testing::Test {
   // carol/locked (blocked).
   void SetUp() override {
     ASSERT_TRUE(server_.Prepare(KServerProcess::BundledWorld()));
-    server::AccountList accounts;
+    server::AccountStore accounts;
     const auto file = server_.directory() / "accounts.txt";
     accounts.LoadAccounts(file);
     accounts.AddNewAccount({"alice", "wonder", 0, false, false});
@@ -463,7 +463,7 @@ TEST_F(KServerTest, SigtermSavesAccountsAndSaysGoodbye) {
     EXPECT_EQ(client->inbox().back().id, msg::kDisconnectReason);
     EXPECT_EQ(client->inbox().back().payload, "The server has been shut down.");
   }
-  server::AccountList accounts;
+  server::AccountStore accounts;
   accounts.LoadAccounts(server_.directory() / "accounts.txt");
   const server::TServerAccount* saved = accounts.FindAccount("alice", "wonder");
   ASSERT_NE(saved, nullptr);
@@ -582,7 +582,7 @@ TEST(KServerProgram, AddAccountAppendsAndRefusesDuplicates) {
   EXPECT_EQ(KServerProcess::RunOnce({"--add-account", "root", "s3cret", "--dir", dir}, &output), 1);
   EXPECT_NE(output.find("already exists"), std::string::npos) << output;
   EXPECT_EQ(KServerProcess::RunOnce({"--add-account", "x", "y", "--rights", "5", "--dir", dir}), 2);
-  server::AccountList accounts;
+  server::AccountStore accounts;
   accounts.LoadAccounts(world.directory() / "accounts.txt");
   ASSERT_EQ(accounts.size(), 2u);
   const server::TServerAccount* root = accounts.FindAccount("root", "s3cret");

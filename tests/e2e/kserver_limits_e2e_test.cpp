@@ -13,7 +13,7 @@
 #include "protocol/compression.h"
 #include "protocol/messages.h"
 #include "protocol/properties.h"
-#include "server/accounts/account_list.h"
+#include "server/accounts/account_store.h"
 #include "support/kserver_process.h"
 #include "support/protocol_client.h"
 
@@ -47,7 +47,7 @@ class KServerLimitsTest : public ::testing::Test {
 
   void PrepareWorld() {
     ASSERT_TRUE(server_.Prepare(KServerProcess::BundledWorld()));
-    server::AccountList accounts;
+    server::AccountStore accounts;
     const auto file = server_.directory() / "accounts.txt";
     accounts.LoadAccounts(file);
     accounts.AddNewAccount({"root", "secret", 3, false, false});

@@ -12,8 +12,8 @@
 #include "protocol/encoding.h"
 #include "protocol/messages.h"
 #include "protocol/properties.h"
-#include "server/accounts/account_list.h"
 #include "server/accounts/account_record.h"
+#include "server/accounts/account_store.h"
 #include "support/kserver_process.h"
 #include "support/protocol_client.h"
 
@@ -151,7 +151,7 @@ class RemoteControlE2E : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(server_.Prepare(KServerProcess::BundledWorld()));
     const auto file = server_.directory() / "accounts.txt";
-    server::AccountList accounts;
+    server::AccountStore accounts;
     accounts.LoadAccounts(file);
     for (const auto& [rights, login] : kSenders)
       accounts.AddNewAccount({login.first, login.second, rights, false, false});

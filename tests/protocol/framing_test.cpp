@@ -78,7 +78,7 @@ std::string RandomPrintable(std::size_t n, unsigned seed = 1) {
 // Every sending case runs with both compressors.
 class FramingTest : public ::testing::TestWithParam<Compressor> {
  protected:
-  void SetUp() override { sender_.set_compressor(GetParam()); }
+  void SetUp() override { sender_.SetCompressor(GetParam()); }
 
   FakeStream wire_;
   ServerSplitter server_split_;
@@ -137,7 +137,7 @@ TEST_P(FramingTest, WouldBlockKeepsTheRestForTheNextCall) {
 
 TEST_P(FramingTest, OverflowDiscardsTheOutputQueue) {
   Events events;
-  sender_.set_observer(&events);
+  sender_.SetObserver(&events);
   wire_.LimitAccepted(0);
   QueueStatus status = QueueStatus::kQueued;
   for (int i = 0; i < 100 && status == QueueStatus::kQueued; ++i) {
@@ -150,7 +150,7 @@ TEST_P(FramingTest, OverflowDiscardsTheOutputQueue) {
 
 TEST_P(FramingTest, UnframeableBatchIsRefusedAndLaterMessagesStillArrive) {
   Events events;
-  sender_.set_observer(&events);
+  sender_.SetObserver(&events);
   EXPECT_EQ(sender_.QueueMessage(0, RandomPrintable(70000)), QueueStatus::kRefusedTooLarge);
   EXPECT_EQ(events.refused, 1);
   EXPECT_GT(events.last_refused_size, kMaxPacketBody);
@@ -163,7 +163,7 @@ TEST_P(FramingTest, UnframeableBatchIsRefusedAndLaterMessagesStillArrive) {
 
 TEST_P(FramingTest, UnframeableLongMessageIsNotAnnounced) {
   Events events;
-  sender_.set_observer(&events);
+  sender_.SetObserver(&events);
   EXPECT_EQ(sender_.QueueLongMessage(msg::kFile, RandomPrintable(70000)),
             QueueStatus::kRefusedTooLarge);
   sender_.QueueMessage(1, "next");
@@ -222,14 +222,14 @@ QueueStatus FillOutputTo(PacketConnection& sender, std::size_t total, Compressor
 
 TEST_P(FramingTest, OutputQueueOneByteUnderTheLimitStaysAndAtTheLimitIsDiscarded) {
   Events events;
-  sender_.set_observer(&events);
+  sender_.SetObserver(&events);
   EXPECT_EQ(FillOutputTo(sender_, kOutputQueueLimit - 1, GetParam()), QueueStatus::kQueued);
   EXPECT_EQ(sender_.output_queue_size(), kOutputQueueLimit - 1);
   EXPECT_EQ(events.overflows, 0);
 
   PacketConnection at_limit(&wire_, server_split_, false);
-  at_limit.set_compressor(GetParam());
-  at_limit.set_observer(&events);
+  at_limit.SetCompressor(GetParam());
+  at_limit.SetObserver(&events);
   EXPECT_EQ(FillOutputTo(at_limit, kOutputQueueLimit, GetParam()), QueueStatus::kOverflow);
   EXPECT_EQ(at_limit.output_queue_size(), 0u);
   EXPECT_EQ(events.overflows, 1);
@@ -285,7 +285,7 @@ TEST_P(FramingTest, ABodyOf65535BytesIsSentAndOneOf65536IsRefused) {
   ASSERT_NE(fits, 0u);
   ASSERT_NE(over, 0u);
   Events events;
-  sender_.set_observer(&events);
+  sender_.SetObserver(&events);
   EXPECT_EQ(sender_.QueueLongMessage(1, noise.substr(0, over)), QueueStatus::kRefusedTooLarge);
   EXPECT_EQ(events.last_refused_size, 65536u);
   EXPECT_EQ(sender_.QueueLongMessage(1, noise.substr(0, fits)), QueueStatus::kQueued);
@@ -491,8 +491,8 @@ TEST_P(FramingTest, DeferredCompressionSendsTheSameBytes) {
 
   FakeStream deferred_wire;
   PacketConnection deferred(&deferred_wire, server_split_, false);
-  deferred.set_compressor(GetParam());
-  deferred.set_deferred_compression(true);
+  deferred.SetCompressor(GetParam());
+  deferred.SetDeferredCompression(true);
   script(deferred);
   deferred.FlushBatch();
   EXPECT_EQ(deferred.output_queue_size(), 0u);
@@ -506,8 +506,8 @@ TEST_P(FramingTest, DeferredCompressionSendsTheSameBytes) {
 
 TEST_P(FramingTest, DeferredCompressionFindsOverflowAndRefusalOnSending) {
   Events events;
-  sender_.set_observer(&events);
-  sender_.set_deferred_compression(true);
+  sender_.SetObserver(&events);
+  sender_.SetDeferredCompression(true);
   EXPECT_EQ(sender_.QueueMessage(0, RandomPrintable(70000)), QueueStatus::kQueued);
   sender_.QueueMessage(1, "next");
   EXPECT_EQ(sender_.SendPending(), SendStatus::kDone);
@@ -518,7 +518,7 @@ TEST_P(FramingTest, DeferredCompressionFindsOverflowAndRefusalOnSending) {
   FakeStream blocked;
   blocked.LimitAccepted(0);
   PacketConnection at_once(&blocked, server_split_, false);
-  at_once.set_compressor(GetParam());
+  at_once.SetCompressor(GetParam());
   wire_.LimitAccepted(0);
   for (int i = 0; i < 60; ++i) {
     EXPECT_EQ(sender_.QueueMessage(0, RandomPrintable(5000, i)), QueueStatus::kQueued);

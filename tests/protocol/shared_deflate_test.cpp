@@ -27,7 +27,7 @@ std::vector<std::string> OldBatches(const Tick& tick, std::uint64_t recipient) {
   testing::FakeStream wire;
   ServerSplitter splitter;
   PacketConnection connection(&wire, splitter, false);
-  connection.set_compressor(Compressor::kZlib);
+  connection.SetCompressor(Compressor::kZlib);
   for (std::size_t j = 0; j < tick.lines.size(); ++j) {
     if (tick.owners[j] == recipient) continue;
     const std::string& line = tick.lines[j];

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "server/accounts/account_list.h"
 #include "server/accounts/account_record.h"
+#include "server/accounts/account_store.h"
 #include "server/accounts/server_account.h"
 #include "server/temp_dir.h"
 
@@ -48,7 +48,7 @@ void ExpectReadsBackAsWritten(const TServerAccount& account) {
   // Neighbours "a"/"b" and "c"/"d" ("!" is the length 1), everything else empty.
   const std::string blank_tail(9, ' ');
   WriteFile(dir / "accounts.txt", "!a!b" + blank_tail + "\n" + record + "\n!c!d" + blank_tail);
-  AccountList list;
+  AccountStore list;
   ASSERT_EQ(list.LoadAccounts(dir / "accounts.txt").accounts, 3);
   std::vector<std::string> again;
   EXPECT_EQ(FormatAccountRecord(*list.accounts()[1], &again), record);
@@ -259,8 +259,8 @@ TEST(AccountRecordLimits, PropertyLineFeedsAndUnreadableTails) {
 
 // --- account list operations ----------------------------------------------------------------
 
-TEST(AccountList, FindAccountIsExactAndTakesTheFirst) {
-  AccountList list;
+TEST(AccountStore, FindAccountIsExactAndTakesTheFirst) {
+  AccountStore list;
   list.AddNewAccount({"Ann", "pw", 0, false, true});
   list.AddNewAccount({"Ann", "pw", 3, false, false});
   TServerAccount* first = list.accounts()[0].get();
@@ -271,7 +271,7 @@ TEST(AccountList, FindAccountIsExactAndTakesTheFirst) {
   EXPECT_EQ(list.FindById(2), list.accounts()[1].get());
 }
 
-TEST(AccountList, StatusCharSummaryAndGroups) {
+TEST(AccountStore, StatusCharSummaryAndGroups) {
   TServerAccount a;
   a.Id = 1;
   EXPECT_EQ(EncodeAccountId(a), std::string("\x20\x20\x20\x21"));
@@ -302,7 +302,7 @@ TEST(AccountList, StatusCharSummaryAndGroups) {
 
 class RecordingObserver : public AccountObserver {
  public:
-  void AccountsLoaded(const AccountList& list) override {
+  void AccountsLoaded(const AccountStore& list) override {
     events.push_back("loaded " + std::to_string(list.size()));
   }
   void AccountAdded(const TServerAccount& a) override { events.push_back("added " + a.Name); }
@@ -313,9 +313,9 @@ class RecordingObserver : public AccountObserver {
   std::vector<std::string> events;
 };
 
-TEST(AccountList, NoticesAndCounter) {
+TEST(AccountStore, NoticesAndCounter) {
   RecordingObserver observer;
-  AccountList list(&observer);
+  AccountStore list(&observer);
   TServerAccount& a = list.AddNewAccount({"a", "1", 0, false, false});
   TServerAccount& b = list.ParseAccountRecord(
       "\x21"
@@ -338,8 +338,8 @@ TEST(AccountList, NoticesAndCounter) {
   EXPECT_EQ(list.AddNewAccount({"c", "3", 0, false, false}).Id, 4);
 }
 
-TEST(AccountList, RefreshStoredPropertiesTakesTheSessionsValues) {
-  AccountList list;
+TEST(AccountStore, RefreshStoredPropertiesTakesTheSessionsValues) {
+  AccountStore list;
   TServerAccount& bound = list.AddNewAccount({"a", "1", 0, false, false});
   TServerAccount& idle = list.AddNewAccount({"b", "2", 0, false, false});
   idle.Properties = "kept";
@@ -363,7 +363,7 @@ TEST(AccountsFile, LoadSkipsEmptyAndShortLinesAndSavesTheRest) {
             "1\x20 \r\n\r\n\x21x\n\x21"
             "b\x21"
             "2\x20\x22\r\n");
-  AccountList list(&observer);
+  AccountStore list(&observer);
   const AccountLoadResult loaded = list.LoadAccounts(file);
   EXPECT_EQ(loaded.status, AccountLoadResult::Status::kLoaded);
   EXPECT_EQ(loaded.accounts, 2);
@@ -392,7 +392,7 @@ TEST(AccountsFile, LoadSkipsEmptyAndShortLinesAndSavesTheRest) {
 TEST(AccountsFile, EmptyAndMissingFiles) {
   TempDir dir;
   const auto file = dir / "accounts.txt";
-  AccountList list;
+  AccountStore list;
   EXPECT_EQ(list.LoadAccounts(file).status, AccountLoadResult::Status::kMissing);
   ASSERT_TRUE(list.SaveAccounts(file).ok);
   EXPECT_TRUE(std::filesystem::exists(file));
@@ -403,7 +403,7 @@ TEST(AccountsFile, EmptyAndMissingFiles) {
 
 TEST(AccountsFile, FailedSaveKeepsTheOldFileAndTheNextSaveTriesAgain) {
   TempDir dir;
-  AccountList list;
+  AccountStore list;
   list.AddNewAccount({"a", "1", 3, false, false});
 
   // The parent of the file is a regular file: nothing can be created there, even as root.
@@ -431,7 +431,7 @@ TEST(AccountsFile, UnreadableFileIsMovedAsideBeforeTheFirstSave) {
   TempDir dir;
   const auto file = dir / "accounts.txt";
   std::filesystem::create_directories(file);  // exists, cannot be read as a file
-  AccountList list;
+  AccountStore list;
   list.AddNewAccount({"kept", "1", 0, false, false});
   const AccountLoadResult loaded = list.LoadAccounts(file);
   EXPECT_EQ(loaded.status, AccountLoadResult::Status::kUnreadable);
@@ -452,7 +452,7 @@ TEST(AccountsFile, AddAccountToFileAppendsAndRefusesDuplicates) {
             "1\x20 ");
   const AddAccountResult added = AddAccountToFile(file, {"root", "pw", 3, false, false});
   ASSERT_TRUE(added.ok) << added.message;
-  AccountList list;
+  AccountStore list;
   list.LoadAccounts(file);
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list.accounts()[1]->Name, "root");

@@ -31,14 +31,14 @@ class ConnectionLimitsTest : public ::testing::Test {
  protected:
   void Start(const ServerLimits& limits = {}) {
     WriteFile(dir_ / "levels/startlevel.x", "start");
-    AccountList accounts;
+    AccountStore accounts;
     accounts.AddNewAccount({"guest", "guest", 0, true, false});
     accounts.AddNewAccount({"root", "secret", 3, false, false});
     accounts.AddNewAccount({"alice", "a", 0, false, false});
     ASSERT_TRUE(accounts.SaveAccounts(dir_ / "accounts.txt").ok);
     server_ = std::make_unique<TServerFrame>(dir_.path(), nullptr, nullptr, dir_ / "cwd");
-    server_->set_limits(limits);
-    server_->set_clock([this] { return now_; });
+    server_->SetLimits(limits);
+    server_->SetClock([this] { return now_; });
     ASSERT_TRUE(server_->StartServer("0").ok);
   }
 

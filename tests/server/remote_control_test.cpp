@@ -33,7 +33,7 @@ class RemoteControlTest : public ::testing::Test {
  protected:
   void SetUp() override {
     testing::WriteFile(dir_ / "levels/startlevel.x", "start");
-    AccountList accounts;
+    AccountStore accounts;
     accounts.AddNewAccount({"guest", "guest", 0, true, false});
     accounts.AddNewAccount({"admin", "a", 3, false, false});
     accounts.AddNewAccount({"police", "p", 1, false, false});

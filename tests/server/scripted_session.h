@@ -11,7 +11,7 @@
 #include "protocol/byte_stream.h"
 #include "protocol/compression.h"
 #include "protocol/framing.h"
-#include "server/accounts/account_list.h"
+#include "server/accounts/account_store.h"
 #include "support/fake_stream.h"
 #include "temp_dir.h"
 
@@ -69,7 +69,7 @@ inline void DecodeFrom(const std::string& wire, std::size_t& pos,
 [[nodiscard]] inline bool WriteGuestWorld(const testing::TempDir& dir) {
   testing::WriteFile(dir / "levels/startlevel.x", "start line\r\nsecond");
   std::filesystem::create_directories(dir / "cwd");
-  AccountList accounts;
+  AccountStore accounts;
   accounts.AddNewAccount({"guest", "guest", 0, true, false});
   return accounts.SaveAccounts(dir / "accounts.txt").ok;
 }

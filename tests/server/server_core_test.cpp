@@ -54,7 +54,7 @@ class ServerCoreTest : public ::testing::Test {
     WriteFile(dir_ / "levels/sub/Other.X", "other level");
     WriteFile(dir_ / "guilds/guildTarvo_Builders.txt", "alice:Al\r\n");
     std::filesystem::create_directories(dir_ / "cwd");
-    AccountList accounts;
+    AccountStore accounts;
     accounts.AddNewAccount({"guest", "guest", 0, true, false});
     accounts.AddNewAccount({"alice", "a", 0, false, false}).Properties =
         Entry(protocol::kPropLevelName, 0, "other.x");
@@ -332,7 +332,7 @@ TEST(ServerCoreLimits, ALevelTooLargeForOnePacketIsRefusedAndReported) {
     text.push_back(static_cast<char>('!' + (state >> 16) % 90));
   }
   WriteFile(dir / "levels/startlevel.x", text);
-  AccountList accounts;
+  AccountStore accounts;
   accounts.AddNewAccount({"guest", "guest", 0, true, false});
   ASSERT_TRUE(accounts.SaveAccounts(dir / "accounts.txt").ok);
   std::filesystem::create_directories(dir / "cwd");

@@ -52,7 +52,7 @@ class ProtocolClient : public protocol::MessageSink {
     auto stream = net::ConnectTcp(address, port, std::chrono::milliseconds(3000));
     if (!stream) return false;
     stream_ = std::move(stream.value());
-    connection_.set_stream(&link_);
+    connection_.SetStream(&link_);
     return true;
   }
 
@@ -74,7 +74,7 @@ class ProtocolClient : public protocol::MessageSink {
       return false;
     }
     stream_ = net::TcpStream(fd);
-    connection_.set_stream(&link_);
+    connection_.SetStream(&link_);
     return true;
   }
 
@@ -183,7 +183,7 @@ class ProtocolClient : public protocol::MessageSink {
 
   /// Called with every decompressed batch before it is taken apart (load programs measure the
   /// compression of exactly what the server sent).
-  void set_batch_recorder(std::function<void(std::string_view)> recorder) {
+  void SetBatchRecorder(std::function<void(std::string_view)> recorder) {
     recording_.recorder = std::move(recorder);
   }
 

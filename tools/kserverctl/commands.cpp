@@ -328,17 +328,16 @@ std::string TimeOfDay() {
 
 // Watching starts before the login, so changes that arrive while it is being confirmed count.
 void PrepareWatch(RemoteSession& session, const Options& options, std::ostream& out) {
-  session.set_notice_listener(
-      [&options, &out](const Notice& notice, const RemoteDirectory& before) {
-        std::string line = FormatNotice(notice, before, FormatOf(options));
-        if (options.timestamps && !options.json) line = TimeOfDay() + line;
-        out << line << std::flush;
-      });
+  session.SetNoticeListener([&options, &out](const Notice& notice, const RemoteDirectory& before) {
+    std::string line = FormatNotice(notice, before, FormatOf(options));
+    if (options.timestamps && !options.json) line = TimeOfDay() + line;
+    out << line << std::flush;
+  });
 }
 
 void RunWatch(RemoteSession& session, const std::atomic<bool>* stop) {
   const WaitResult result = session.WaitUntil([] { return false; }, Clock::time_point::max(), stop);
-  session.set_notice_listener(nullptr);
+  session.SetNoticeListener(nullptr);
   if (result == WaitResult::kClosed) {
     std::string message = "the server closed the connection";
     if (!session.disconnect_reason().empty()) {

@@ -109,7 +109,7 @@ class RemoteSession : private protocol::MessageSink {
   const std::string& disconnect_reason() const { return disconnect_reason_; }
   bool closed() const { return closed_; }
 
-  void set_notice_listener(NoticeListener listener) { listener_ = std::move(listener); }
+  void SetNoticeListener(NoticeListener listener) { listener_ = std::move(listener); }
 
   /// "host:port" for messages.
   std::string Peer() const;

@@ -174,19 +174,19 @@ TAccountList::TAccountList(TServerFrame& server, QWidget* parent)
   connect(accounts_list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { UpdateButtons(); });
   connect(accounts_list_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& i) {
-    if (i.isValid()) OnEditClicked();
+    if (i.isValid()) EditSelectedAccount();
   });
-  connect(add_button_, &QPushButton::clicked, this, [this] { OnAddClicked(); });
-  connect(delete_button_, &QPushButton::clicked, this, [this] { OnDeleteClicked(); });
-  connect(edit_button_, &QPushButton::clicked, this, [this] { OnEditClicked(); });
+  connect(add_button_, &QPushButton::clicked, this, [this] { OpenNewAccountEditor(); });
+  connect(delete_button_, &QPushButton::clicked, this, [this] { DeleteSelectedAccount(); });
+  connect(edit_button_, &QPushButton::clicked, this, [this] { EditSelectedAccount(); });
   connect(close_button_, &QPushButton::clicked, this, [this] { hide(); });
   new KeyPreview(*this, [this](QObject& target, QKeyEvent& key) {
     switch (key.key()) {
       case Qt::Key_Insert:
-        OnAddClicked();
+        OpenNewAccountEditor();
         return true;
       case Qt::Key_Delete:
-        OnDeleteClicked();
+        DeleteSelectedAccount();
         return true;
       case Qt::Key_Escape:
         hide();
@@ -194,7 +194,7 @@ TAccountList::TAccountList(TServerFrame& server, QWidget* parent)
       case Qt::Key_Return:
       case Qt::Key_Enter:
         if (&target != accounts_list_) return false;
-        OnEditClicked();
+        EditSelectedAccount();
         return true;
       default:
         return false;
@@ -272,14 +272,14 @@ int TAccountList::FindByPrefix(const std::string& prefix, int start) const {
   return -1;
 }
 
-void TAccountList::OnAddClicked() {
+void TAccountList::OpenNewAccountEditor() {
   std::unique_ptr<TServerAccount> record = server_.accounts().CreateAccount();
   if (filter_ == 0) record->LoadOnly = true;
   if (filter_ >= 2) record->Rights = filter_ - 1;
   editor_->OpenEditor(std::move(record), /*is_new=*/true, /*account_fields_enabled=*/true);
 }
 
-void TAccountList::OnDeleteClicked() {
+void TAccountList::DeleteSelectedAccount() {
   const TServerAccount* account = SelectedAccount();
   if (account == nullptr) return;
   // Ids are never given twice, so the account asked about is found again only if it still exists.
@@ -298,7 +298,7 @@ void TAccountList::OnDeleteClicked() {
   server_.accounts().RemoveAccount(still);
 }
 
-void TAccountList::OnEditClicked() {
+void TAccountList::EditSelectedAccount() {
   TServerAccount* account = SelectedAccount();
   if (account == nullptr) return;
   server_.accounts().RefreshStoredProperties(*account);

@@ -55,9 +55,9 @@ class TAccountList final : public QWidget, public QuietObserver {
   TServerAccount* SelectedAccount() const;
   // The first position from `start` on, wrapping once, whose name starts with `prefix`.
   int FindByPrefix(const std::string& prefix, int start) const;
-  void OnAddClicked();
-  void OnDeleteClicked();
-  void OnEditClicked();
+  void OpenNewAccountEditor();
+  void DeleteSelectedAccount();
+  void EditSelectedAccount();
 
   TServerFrame& server_;
   int filter_ = -1;

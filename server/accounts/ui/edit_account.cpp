@@ -239,7 +239,7 @@ void TEditAccount::ApplyEditor() {
     hide();
     return;
   }
-  AccountList& accounts = server_.accounts();
+  AccountStore& accounts = server_.accounts();
   TServerPlayer* session = nullptr;
   if (is_new_) {
     WriteFields(*owned_);

@@ -36,7 +36,7 @@ class TEditAccount final : public QWidget {
   /// says so and hides.
   void AccountRemoved(const TServerAccount& account);
   /// Called after every Apply that wrote a record (the player statistics refresh).
-  void set_on_applied(std::function<void()> hook) { on_applied_ = std::move(hook); }
+  void SetOnApplied(std::function<void()> hook) { on_applied_ = std::move(hook); }
 
   /// The record held, or nullptr.
   const TServerAccount* record() const;

@@ -379,7 +379,7 @@ TEST(Avatars, LookReplayShadowLabelAndRebuild) {
   // A rebuild (full-screen switch) shows the same look and keeps the camera.
   const glm::vec3 camera = w.game.CameraPos;
   w.game.Finalize();
-  EXPECT_EQ(me.Avatar, nullptr);
+  EXPECT_EQ(me.avatar_objects, nullptr);
   w.game.Initialize();
   EXPECT_EQ(PartColour(me, kPartRightArm), engine::Color::FromRgb(0x00FF00));
   EXPECT_EQ(PartColour(me, kPartRightFoot), shoe_from_file);

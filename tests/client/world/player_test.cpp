@@ -161,7 +161,7 @@ TEST_F(PlayerTest, LevelPresenceMaintainsPeersAndGoesOnWithTheEntriesAfterIt) {
 TEST_F(PlayerTest, PlayerRemovedDestroysTheOtherPlayerAndEndsTheText) {
   world.SetView(&view);
   TPlayer& p = world.AddOtherPlayer(3);
-  p.Avatar = std::make_unique<AvatarObjects>();
+  p.avatar_objects = std::make_unique<AvatarObjects>();
   TPlayer& q = world.AddOtherPlayer(4);
   p.ApplyProperties("R!", false);
   const auto result = p.ApplyProperties(Entry(1, 9) + "S" + Entry(12, 0, "ghost"), false);

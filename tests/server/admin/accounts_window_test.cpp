@@ -205,7 +205,7 @@ TEST_F(AccountsWindowTest, DeletingAnAccountInUseKeepsItsPlayer) {
   ASSERT_EQ(server_->player_sessions().size(), 1u);
   EXPECT_EQ(server_->player_sessions().front()->account(), nullptr);
   ASSERT_TRUE(server_->SaveAccounts().ok);
-  AccountList saved;
+  AccountStore saved;
   (void)saved.LoadAccounts(server_->accounts_file());
   EXPECT_EQ(saved.size(), 4u);
   EXPECT_EQ(saved.FindAccount("bob", "b"), nullptr);
@@ -252,7 +252,7 @@ TEST(EditorFieldTextTest, NumbersAndIntegersReadBackAsWrittenAndNothingElse) {
 TEST(WindowedAccountsTest, MainWindowButtonsOpenTheWindowsOnTheLoadedAccounts) {
   testing::EnsureApplication();
   testing::TempDir dir;
-  AccountList accounts;
+  AccountStore accounts;
   accounts.AddNewAccount({"admin", "a", 3, false, false});
   accounts.AddNewAccount({"bob", "b", 0, false, false});
   ASSERT_TRUE(accounts.SaveAccounts(dir / "accounts.txt").ok);

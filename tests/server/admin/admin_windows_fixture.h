@@ -27,7 +27,7 @@ class AdminWindowsTest : public ::testing::Test {
   void SetUp() override {
     testing::EnsureApplication();
     testing::WriteFile(dir_ / "levels/startlevel.x", "start");
-    AccountList accounts;
+    AccountStore accounts;
     accounts.AddNewAccount({"admin", "a", 3, false, false});
     accounts.AddNewAccount({"guest", "g", 0, true, false});
     accounts.AddNewAccount({"bob", "b", 0, false, false});

@@ -30,7 +30,7 @@ class MainWindowTest : public ::testing::Test {
   void SetUp() override {
     testing::EnsureApplication();
     testing::WriteFile(dir_ / "levels/startlevel.x", "start");
-    AccountList accounts;
+    AccountStore accounts;
     accounts.AddNewAccount({"admin", "a", 3, false, false});
     accounts.AddNewAccount({"bob", "b", 0, false, false});
     ASSERT_TRUE(accounts.SaveAccounts(dir_ / "accounts.txt").ok);

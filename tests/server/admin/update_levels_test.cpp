@@ -34,7 +34,7 @@ class UpdateLevelsTest : public ::testing::Test {
   void SetUp() override {
     testing::EnsureApplication();
     testing::WriteFile(dir_ / "levels/startlevel.x", "first text");
-    AccountList accounts;
+    AccountStore accounts;
     accounts.AddNewAccount({"bob", "b", 0, false, false});
     ASSERT_TRUE(accounts.SaveAccounts(dir_ / "accounts.txt").ok);
     WindowedOptions options = Options(false);
@@ -53,7 +53,7 @@ class UpdateLevelsTest : public ::testing::Test {
     ASSERT_TRUE(dialog().isVisible());
   }
 
-  UpdateLevelsDialog& dialog() { return windows_->update_levels_dialog(); }
+  TUpdateLevels& dialog() { return windows_->update_levels_dialog(); }
 
   WindowedOptions Options(bool tray_available) const {
     WindowedOptions options;

@@ -33,11 +33,11 @@ using LevelFileChooser = std::function<QStringList(QWidget* parent, const LevelF
 inline constexpr const char* kLevelFileFilter = "Tarvo levels (*.tarvo *.vesko);;All files (*)";
 
 /// Lets the operator name cached levels that the server reads from disk again.
-class UpdateLevelsDialog final : public QDialog {
+class TUpdateLevels final : public QDialog {
  public:
   /// `choose_files` defaults to the platform's file-open dialog.
-  explicit UpdateLevelsDialog(TServerFrame& server, LevelFileChooser choose_files = {},
-                              QWidget* parent = nullptr);
+  explicit TUpdateLevels(TServerFrame& server, LevelFileChooser choose_files = {},
+                         QWidget* parent = nullptr);
 
   QLineEdit& names_edit() { return *names_edit_; }
   QPushButton& browse_button() { return *browse_button_; }
@@ -48,8 +48,8 @@ class UpdateLevelsDialog final : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
-  void OnBrowseClicked();
-  void OnUpdateClicked();
+  void ChooseLevelFiles();
+  void ReloadNamedLevels();
 
   TServerFrame& server_;
   LevelFileChooser choose_files_;

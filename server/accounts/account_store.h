@@ -12,7 +12,7 @@
 
 namespace tarvo::server {
 
-class AccountList;
+class AccountStore;
 
 /// Name of the accounts file in the server directory.
 inline constexpr std::string_view kAccountsFileName = "accounts.txt";
@@ -23,7 +23,7 @@ class AccountObserver {
  public:
   virtual ~AccountObserver() = default;
   /// `LoadAccounts` replaced the whole list (views rebuild; nothing is sent).
-  virtual void AccountsLoaded(const AccountList& /*list*/) {}
+  virtual void AccountsLoaded(const AccountStore& /*list*/) {}
   /// An account was appended at run time (account entry notice).
   virtual void AccountAdded(const TServerAccount& /*account*/) {}
   /// An account is about to be destroyed; its `Session`, if any, must drop its link now
@@ -63,12 +63,12 @@ struct NewAccount {
 
 /// The process-wide ordered list of accounts: file order, run-time additions at the end. Owns
 /// its records and hands out `Id`s from its account counter, which starts at 1.
-class AccountList {
+class AccountStore {
  public:
-  explicit AccountList(AccountObserver* observer = nullptr);
-  ~AccountList();
-  AccountList(const AccountList&) = delete;
-  AccountList& operator=(const AccountList&) = delete;
+  explicit AccountStore(AccountObserver* observer = nullptr);
+  ~AccountStore();
+  AccountStore(const AccountStore&) = delete;
+  AccountStore& operator=(const AccountStore&) = delete;
 
   /// Replaces the observer (nullptr: nothing is told).
   void SetObserver(AccountObserver* observer);

@@ -1,4 +1,4 @@
-#include "server/admin/update_levels_dialog.h"
+#include "server/admin/update_levels.h"
 
 #include <QFileDialog>
 #include <QGroupBox>
@@ -40,8 +40,7 @@ std::vector<std::string> SplitLevelNames(std::string_view text) {
   return names;
 }
 
-UpdateLevelsDialog::UpdateLevelsDialog(TServerFrame& server, LevelFileChooser choose_files,
-                                       QWidget* parent)
+TUpdateLevels::TUpdateLevels(TServerFrame& server, LevelFileChooser choose_files, QWidget* parent)
     : QDialog(parent),
       server_(server),
       choose_files_(choose_files ? std::move(choose_files) : ChooseWithFileDialog) {
@@ -72,18 +71,18 @@ UpdateLevelsDialog::UpdateLevelsDialog(TServerFrame& server, LevelFileChooser ch
   layout->addWidget(group);
   layout->addLayout(buttons);
 
-  connect(browse_button_, &QPushButton::clicked, this, [this] { OnBrowseClicked(); });
-  connect(update_button_, &QPushButton::clicked, this, [this] { OnUpdateClicked(); });
+  connect(browse_button_, &QPushButton::clicked, this, [this] { ChooseLevelFiles(); });
+  connect(update_button_, &QPushButton::clicked, this, [this] { ReloadNamedLevels(); });
   connect(cancel_button_, &QPushButton::clicked, this, [this] { reject(); });
 }
 
-void UpdateLevelsDialog::showEvent(QShowEvent* event) {
+void TUpdateLevels::showEvent(QShowEvent* event) {
   names_edit_->clear();
   levels_directory_ = QString::fromStdString(server_.files().levels_directory().string());
   QDialog::showEvent(event);
 }
 
-void UpdateLevelsDialog::OnBrowseClicked() {
+void TUpdateLevels::ChooseLevelFiles() {
   const QStringList files =
       choose_files_(this, {"Open", levels_directory_, QString(kLevelFileFilter)});
   if (files.isEmpty()) return;
@@ -93,7 +92,7 @@ void UpdateLevelsDialog::OnBrowseClicked() {
   names_edit_->setText(names.join(", "));
 }
 
-void UpdateLevelsDialog::OnUpdateClicked() {
+void TUpdateLevels::ReloadNamedLevels() {
   const std::vector<std::string> names = SplitLevelNames(names_edit_->text().toStdString());
   server_.ReloadLevels(names);
 }

@@ -1,6 +1,6 @@
 // The start dialog: the port it offers from serverconfig.txt, what it writes, and how refused
 // port texts and a port that cannot be bound end.
-#include "server/admin/start_dialog.h"
+#include "server/admin/start_frame.h"
 
 #include <gtest/gtest.h>
 
@@ -20,13 +20,13 @@ namespace {
 using testing::ReadFile;
 using testing::WriteFile;
 
-class StartDialogTest : public ::testing::Test {
+class StartFrameTest : public ::testing::Test {
  protected:
   void SetUp() override { testing::EnsureApplication(); }
 
   // A dialog whose start only records the port text it was given.
-  std::unique_ptr<StartDialog> MakeDialog() {
-    auto dialog = std::make_unique<StartDialog>(config_, [this](const std::string& port_text) {
+  std::unique_ptr<TStartFrame> MakeDialog() {
+    auto dialog = std::make_unique<TStartFrame>(config_, [this](const std::string& port_text) {
       started_.push_back(port_text);
       return StartOutcome{StartOutcome::Kind::kStarted, {}};
     });
@@ -56,7 +56,7 @@ class StartDialogTest : public ::testing::Test {
   std::vector<int> ended_;
 };
 
-TEST_F(StartDialogTest, WithoutFileOffersDefaultAndEnterWritesTheOneLine) {
+TEST_F(StartFrameTest, WithoutFileOffersDefaultAndEnterWritesTheOneLine) {
   auto dialog = MakeDialog();
   EXPECT_EQ(dialog->windowTitle(), "Start Tarvo3D Server");
   EXPECT_EQ(dialog->port_edit().text(), "14901");
@@ -67,7 +67,7 @@ TEST_F(StartDialogTest, WithoutFileOffersDefaultAndEnterWritesTheOneLine) {
   EXPECT_TRUE(ended_.empty());
 }
 
-TEST_F(StartDialogTest, KeyInCapitalsAmongOtherLinesIsOfferedAndOnlyItsLineIsKept) {
+TEST_F(StartFrameTest, KeyInCapitalsAmongOtherLinesIsOfferedAndOnlyItsLineIsKept) {
   WriteFile(config_, "title=x\r\nSERVERPORT=15123\r\nserverport=999\r\n");
   auto dialog = MakeDialog();
   EXPECT_EQ(dialog->port_edit().text(), "15123");
@@ -75,12 +75,12 @@ TEST_F(StartDialogTest, KeyInCapitalsAmongOtherLinesIsOfferedAndOnlyItsLineIsKep
   EXPECT_EQ(ReadFile(config_), "serverport=15123\r\n");
 }
 
-TEST_F(StartDialogTest, EmptyValueOffersDefault) {
+TEST_F(StartFrameTest, EmptyValueOffersDefault) {
   WriteFile(config_, "serverport=\r\n");
   EXPECT_EQ(MakeDialog()->port_edit().text(), "14901");
 }
 
-TEST_F(StartDialogTest, CancelAndCloseEndTheProgramWithNothingWritten) {
+TEST_F(StartFrameTest, CancelAndCloseEndTheProgramWithNothingWritten) {
   auto dialog = MakeDialog();
   dialog->port_edit().setText("15000");
   dialog->cancel_button().click();
@@ -91,7 +91,7 @@ TEST_F(StartDialogTest, CancelAndCloseEndTheProgramWithNothingWritten) {
   EXPECT_FALSE(std::filesystem::exists(config_));
 }
 
-TEST_F(StartDialogTest, NonIntegerOrOutOfRangePortShowsAnErrorAndTheDialogStays) {
+TEST_F(StartFrameTest, NonIntegerOrOutOfRangePortShowsAnErrorAndTheDialogStays) {
   auto windows = MakeServer();
   testing::MessageBoxCloser boxes;
   windows->start_dialog().port_edit().setText("12x");
@@ -112,7 +112,7 @@ TEST_F(StartDialogTest, NonIntegerOrOutOfRangePortShowsAnErrorAndTheDialogStays)
   EXPECT_FALSE(windows->server().running());
 }
 
-TEST_F(StartDialogTest, PortInUseWarnsAndEndsTheProgram) {
+TEST_F(StartFrameTest, PortInUseWarnsAndEndsTheProgram) {
   auto taken = net::TcpListener::Listen(0);
   ASSERT_TRUE(taken);
   auto windows = MakeServer();

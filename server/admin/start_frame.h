@@ -14,13 +14,13 @@ namespace tarvo::server {
 
 /// The dialog shown at program start: asks for the port, remembers it in serverconfig.txt and
 /// starts the server. Cancel or closing ends the program with nothing written.
-class StartDialog final : public QDialog {
+class TStartFrame final : public QDialog {
  public:
   using StartFunction = std::function<StartOutcome(const std::string& port_text)>;
 
   /// Reads the port text from `config_file` (the default when it gives none); `start` starts the
   /// server on the port text as typed.
-  StartDialog(std::filesystem::path config_file, StartFunction start, QWidget* parent = nullptr);
+  TStartFrame(std::filesystem::path config_file, StartFunction start, QWidget* parent = nullptr);
 
   /// Puts a port text into the field, as one given on the command line.
   void SetPortText(const std::string& port_text);
@@ -37,7 +37,7 @@ class StartDialog final : public QDialog {
   void reject() override;
 
  private:
-  void OnOkClicked();
+  void StartWithEnteredPort();
 
   std::filesystem::path config_file_;
   StartFunction start_;

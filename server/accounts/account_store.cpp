@@ -1,4 +1,4 @@
-#include "server/accounts/account_list.h"
+#include "server/accounts/account_store.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,60 +10,60 @@
 
 namespace tarvo::server {
 
-AccountList::AccountList(AccountObserver* observer) : observer_(observer) {}
+AccountStore::AccountStore(AccountObserver* observer) : observer_(observer) {}
 
-AccountList::~AccountList() = default;
+AccountStore::~AccountStore() = default;
 
-void AccountList::SetObserver(AccountObserver* observer) { observer_ = observer; }
+void AccountStore::SetObserver(AccountObserver* observer) { observer_ = observer; }
 
-void AccountList::SetStoredPropertiesSource(
+void AccountStore::SetStoredPropertiesSource(
     std::function<std::string(const TServerPlayer&)> source) {
   properties_source_ = std::move(source);
 }
 
-TServerAccount* AccountList::FindAccount(std::string_view name, std::string_view password) const {
+TServerAccount* AccountStore::FindAccount(std::string_view name, std::string_view password) const {
   for (const auto& account : accounts_) {
     if (account->Name == name && account->Password == password) return account.get();
   }
   return nullptr;
 }
 
-TServerAccount* AccountList::FindById(std::int32_t id) const {
+TServerAccount* AccountStore::FindById(std::int32_t id) const {
   for (const auto& account : accounts_) {
     if (account->Id == id) return account.get();
   }
   return nullptr;
 }
 
-bool AccountList::Contains(const TServerAccount* account) const {
+bool AccountStore::Contains(const TServerAccount* account) const {
   return std::any_of(accounts_.begin(), accounts_.end(),
                      [account](const auto& a) { return a.get() == account; });
 }
 
-std::unique_ptr<TServerAccount> AccountList::CreateAccount() {
+std::unique_ptr<TServerAccount> AccountStore::CreateAccount() {
   auto account = std::make_unique<TServerAccount>();
   account->Id = next_id_++;
   return account;
 }
 
-void AccountList::Append(std::unique_ptr<TServerAccount> account) {
+void AccountStore::Append(std::unique_ptr<TServerAccount> account) {
   accounts_.push_back(std::move(account));
 }
 
-TServerAccount& AccountList::AddAccount(std::unique_ptr<TServerAccount> account) {
+TServerAccount& AccountStore::AddAccount(std::unique_ptr<TServerAccount> account) {
   TServerAccount& added = *account;
   Append(std::move(account));
   if (observer_) observer_->AccountAdded(added);
   return added;
 }
 
-TServerAccount& AccountList::ParseAccountRecord(std::string_view record) {
+TServerAccount& AccountStore::ParseAccountRecord(std::string_view record) {
   auto account = CreateAccount();
   ParseAccountFields(record, *account);
   return AddAccount(std::move(account));
 }
 
-TServerAccount& AccountList::AddNewAccount(const NewAccount& fields) {
+TServerAccount& AccountStore::AddNewAccount(const NewAccount& fields) {
   auto account = CreateAccount();
   account->Name = fields.name;
   account->Password = fields.password;
@@ -73,7 +73,7 @@ TServerAccount& AccountList::AddNewAccount(const NewAccount& fields) {
   return AddAccount(std::move(account));
 }
 
-bool AccountList::RemoveAccount(TServerAccount* account) {
+bool AccountStore::RemoveAccount(TServerAccount* account) {
   const auto it = std::find_if(accounts_.begin(), accounts_.end(),
                                [account](const auto& a) { return a.get() == account; });
   if (it == accounts_.end()) return false;
@@ -85,8 +85,8 @@ bool AccountList::RemoveAccount(TServerAccount* account) {
   return true;
 }
 
-void AccountList::ChangeAccount(TServerAccount& account,
-                                const std::function<void(TServerAccount&)>& change) {
+void AccountStore::ChangeAccount(TServerAccount& account,
+                                 const std::function<void(TServerAccount&)>& change) {
   const char old_status = AccountStatusChar(account);
   const std::string old_name = account.Name;
   change(account);
@@ -96,20 +96,20 @@ void AccountList::ChangeAccount(TServerAccount& account,
     observer_->AccountChanged(account, status_changed, name_changed);
 }
 
-void AccountList::SetSession(TServerAccount& account, TServerPlayer* session) {
+void AccountStore::SetSession(TServerAccount& account, TServerPlayer* session) {
   ChangeAccount(account, [session](TServerAccount& a) { a.Session = session; });
 }
 
-void AccountList::RefreshStoredProperties(TServerAccount& account) {
+void AccountStore::RefreshStoredProperties(TServerAccount& account) {
   if (account.Session != nullptr && properties_source_)
     account.Properties = properties_source_(*account.Session);
 }
 
-void AccountList::RefreshAllStoredProperties() {
+void AccountStore::RefreshAllStoredProperties() {
   for (auto& account : accounts_) RefreshStoredProperties(*account);
 }
 
-AccountLoadResult AccountList::LoadAccounts(const std::filesystem::path& file) {
+AccountLoadResult AccountStore::LoadAccounts(const std::filesystem::path& file) {
   AccountLoadResult result;
   std::string data;
   bool missing = false;
@@ -148,7 +148,7 @@ AccountLoadResult AccountList::LoadAccounts(const std::filesystem::path& file) {
   return result;
 }
 
-std::string AccountList::FormatAccountsFile(std::vector<std::string>* warnings) const {
+std::string AccountStore::FormatAccountsFile(std::vector<std::string>* warnings) const {
   std::string out;
   for (std::size_t i = 0; i < accounts_.size(); ++i) {
     if (i > 0) out.push_back('\n');
@@ -157,7 +157,7 @@ std::string AccountList::FormatAccountsFile(std::vector<std::string>* warnings) 
   return out;
 }
 
-AccountSaveResult AccountList::SaveAccounts(const std::filesystem::path& file) {
+AccountSaveResult AccountStore::SaveAccounts(const std::filesystem::path& file) {
   AccountSaveResult result;
   const std::string contents = FormatAccountsFile(&result.warnings);
   if (!unread_file_.empty() && unread_file_ == file) {
@@ -198,7 +198,7 @@ AddAccountResult AddAccountToFile(const std::filesystem::path& file, const NewAc
     result.message = problem;
     return result;
   }
-  AccountList list;
+  AccountStore list;
   const AccountLoadResult loaded = list.LoadAccounts(file);
   if (loaded.status == AccountLoadResult::Status::kUnreadable) {
     result.message = "The accounts file cannot be read, nothing was changed: " + loaded.error;

@@ -1,4 +1,4 @@
-#include "server/admin/start_dialog.h"
+#include "server/admin/start_frame.h"
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>
@@ -14,7 +14,7 @@
 
 namespace tarvo::server {
 
-StartDialog::StartDialog(std::filesystem::path config_file, StartFunction start, QWidget* parent)
+TStartFrame::TStartFrame(std::filesystem::path config_file, StartFunction start, QWidget* parent)
     : QDialog(parent),
       config_file_(std::move(config_file)),
       start_(std::move(start)),
@@ -38,7 +38,7 @@ StartDialog::StartDialog(std::filesystem::path config_file, StartFunction start,
   auto* buttons = new QDialogButtonBox(this);
   buttons->addButton(ok_button_, QDialogButtonBox::AcceptRole);
   buttons->addButton(cancel_button_, QDialogButtonBox::RejectRole);
-  connect(ok_button_, &QPushButton::clicked, this, [this] { OnOkClicked(); });
+  connect(ok_button_, &QPushButton::clicked, this, [this] { StartWithEnteredPort(); });
   connect(cancel_button_, &QPushButton::clicked, this, [this] { reject(); });
 
   auto* layout = new QVBoxLayout(this);
@@ -46,16 +46,16 @@ StartDialog::StartDialog(std::filesystem::path config_file, StartFunction start,
   layout->addWidget(buttons);
 }
 
-void StartDialog::SetPortText(const std::string& port_text) {
+void TStartFrame::SetPortText(const std::string& port_text) {
   port_text_ = port_text;
   port_edit_->setText(QString::fromStdString(port_text));
 }
 
-void StartDialog::SetEndProgram(std::function<void(int status)> end_program) {
+void TStartFrame::SetEndProgram(std::function<void(int status)> end_program) {
   end_program_ = std::move(end_program);
 }
 
-void StartDialog::OnOkClicked() {
+void TStartFrame::StartWithEnteredPort() {
   port_text_ = port_edit_->text().toStdString();
   // Written before the start, so that a text the start refuses is offered again next time.
   (void)WriteServerConfig(config_file_, port_text_);
@@ -75,7 +75,7 @@ void StartDialog::OnOkClicked() {
   }
 }
 
-void StartDialog::reject() {
+void TStartFrame::reject() {
   hide();
   end_program_(0);
 }
