@@ -156,14 +156,18 @@ bool LoadConfiguration(const std::filesystem::path& directory, UserValueStore* u
   return true;
 }
 
-bool SaveConfiguration(const std::filesystem::path& directory, UserValueStore* user_store,
-                       const ClientSettings& settings) {
-  const bool written =
+base::Result<void> SaveConfiguration(const std::filesystem::path& directory,
+                                     UserValueStore* user_store, const ClientSettings& settings) {
+  base::Result<void> written =
       base::WriteFileAtomically(directory / kConfigurationFileName, ConfigurationText(settings));
-  if (user_store != nullptr && user_store->Write("nickname", settings.Nickname) &&
-      user_store->Write("accountname", settings.AccountName)) {
-    user_store->Write("password", EncryptPasswordText(settings.AccountPassword, PasswordKey));
-  }
+  if (user_store == nullptr) return written;
+  // The first failed value abandons the rest.
+  const bool stored =
+      user_store->Write("nickname", settings.Nickname) &&
+      user_store->Write("accountname", settings.AccountName) &&
+      user_store->Write("password", EncryptPasswordText(settings.AccountPassword, PasswordKey));
+  if (!stored && written)
+    return base::Fail("the nickname, account name and password could not be stored");
   return written;
 }
 

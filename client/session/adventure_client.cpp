@@ -255,7 +255,10 @@ void TAdventureClient::HandleLevelData(std::string_view payload) {
   if (!payload.empty()) {
     std::error_code ignored;
     std::filesystem::create_directories(file.parent_path(), ignored);
-    if (!base::WriteFileAtomically(file, protocol::ExpandParagraphMarks(payload))) {
+    if (const auto written =
+            base::WriteFileAtomically(file, protocol::ExpandParagraphMarks(payload));
+        !written) {
+      spdlog::warn("level not entered: {}", written.error());
       return;  // not written, so not entered
     }
   }

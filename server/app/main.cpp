@@ -79,9 +79,13 @@ int AddAccount(const fs::path& directory, const std::vector<std::string>& name_p
   fields.password = name_password.at(1);
   fields.rights = rights;
   fields.load_only = guest;
-  const AddAccountResult result = AddAccountToFile(directory / kAccountsFileName, fields);
-  (result.ok ? std::cout : std::cerr) << result.message << "\n";
-  return result.ok ? 0 : 1;
+  const auto added = AddAccountToFile(directory / kAccountsFileName, fields);
+  if (!added) {
+    std::cerr << added.error() << "\n";
+    return 1;
+  }
+  std::cout << *added << "\n";
+  return 0;
 }
 
 int RunServer(const fs::path& directory, const std::optional<std::string>& port_option,
@@ -89,9 +93,8 @@ int RunServer(const fs::path& directory, const std::optional<std::string>& port_
               const ServerLimits& limits, const LogLimits& log_limits) {
   const std::string port_text =
       port_option ? *port_option : ReadServerConfig(directory / kServerConfigFileName);
-  std::string port_error;
-  if (!ParsePortText(port_text, &port_error)) {
-    std::cerr << "kserver: '" << port_text << "' is not a valid port: " << port_error << "\n";
+  if (const auto port = ParsePortText(port_text); !port) {
+    std::cerr << "kserver: '" << port_text << "' is not a valid port: " << port.error() << "\n";
     return kExitUsage;
   }
   LogObserver log(log_limits);
@@ -99,9 +102,8 @@ int RunServer(const fs::path& directory, const std::optional<std::string>& port_
   server.set_limits(limits);
   server.set_listen_address(listen_address);
   server.SetCompression(compression.compressor, compression.threads);
-  const StartResult started = server.StartServer(port_text);
-  if (!started.ok) {
-    spdlog::error("The server could not be started! {}", started.error);
+  if (const auto started = server.StartServer(port_text); !started) {
+    spdlog::error("The server could not be started! {}", started.error());
     return 1;
   }
   return RunHeadless(server, stats_every);

@@ -39,7 +39,7 @@ class ConnectionLimitsTest : public ::testing::Test {
     server_ = std::make_unique<TServerFrame>(dir_.path(), nullptr, nullptr, dir_ / "cwd");
     server_->set_limits(limits);
     server_->set_clock([this] { return now_; });
-    ASSERT_TRUE(server_->StartServer("0").ok);
+    ASSERT_TRUE(server_->StartServer("0").ok());
   }
 
   void Settle(int ticks = 3) { server::Settle(*server_, clients_, ticks); }

@@ -116,9 +116,9 @@ TEST_F(ConfigurationTest, FileHoldsElevenLinesAndNoAccount) {
 }
 
 TEST_F(ConfigurationTest, SavingTwiceStoresDifferentTextsForOnePassword) {
-  SaveConfiguration(dir_, store_.get(), ClientSettings());
+  ASSERT_TRUE(SaveConfiguration(dir_, store_.get(), ClientSettings()));
   const std::string first = *store_->Read("password");
-  SaveConfiguration(dir_, store_.get(), ClientSettings());
+  ASSERT_TRUE(SaveConfiguration(dir_, store_.get(), ClientSettings()));
   const std::string second = *store_->Read("password");
   EXPECT_NE(first, second);
   EXPECT_EQ(DecryptPasswordText(first, PasswordKey), DecryptPasswordText(second, PasswordKey));
@@ -218,6 +218,16 @@ TEST_F(ConfigurationTest, FailedFileWriteStillStoresUserValuesAndLeavesNoTraces)
   ClientSettings loaded;
   EXPECT_TRUE(LoadConfiguration(dir_, nullptr, loaded));
   EXPECT_EQ(loaded.ServerPort, "14901");
+}
+
+TEST_F(ConfigurationTest, RefusedUserValuesFailTheSaveButNotTheFile) {
+  fs::create_directories(dir_ / "blocked.ini");  // a settings file that cannot be written
+  QSettings blocked(QString::fromStdString((dir_ / "blocked.ini").string()), QSettings::IniFormat);
+  QSettingsUserStore store(blocked);
+  const base::Result<void> saved = SaveConfiguration(dir_, &store, ClientSettings());
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(saved.error(), "the nickname, account name and password could not be stored");
+  EXPECT_TRUE(fs::exists(dir_ / kConfigurationFileName));
 }
 
 TEST_F(ConfigurationTest, SaveReplacesTheWholeFile) {
