@@ -111,8 +111,9 @@ Result<TcpStream> ConnectTcp(std::uint32_t address, std::uint16_t port,
       return Fail(detail::ErrorText("connect " + target, error));
     }
   }
-  // Small movement packets must leave at once rather than wait for an acknowledgement.
-  stream.SetNoDelay(true);
+  // Small movement packets must leave at once rather than wait for an acknowledgement; where the
+  // system refuses, they only leave later.
+  (void)stream.SetNoDelay(true);
   return stream;
 }
 

@@ -65,8 +65,9 @@ AcceptResult TcpListener::Accept() {
     if (fd >= 0) {
       result.status = IoStatus::kOk;
       result.stream.emplace(fd);
-      // Relayed movement must not wait for the peer's delayed acknowledgement.
-      result.stream->SetNoDelay(true);
+      // Relayed movement must not wait for the peer's delayed acknowledgement; where the system
+      // refuses, it only arrives later.
+      (void)result.stream->SetNoDelay(true);
       result.peer_address = detail::AddressOf(peer);
       result.peer_port = ntohs(peer.sin_port);
       return result;

@@ -88,7 +88,7 @@ void TAdventureClient::ConnectTo(std::uint32_t address) {
     return;
   }
   tcp_ = std::move(*stream);
-  tcp_.SetNoDelay(true);
+  (void)tcp_.SetNoDelay(true);  // already asked by ConnectTcp; a refusal only delays packets
   connected_ = true;
   // Leaves with the first SendPending, in one packet with the first property report.
   QueueMessage(msg::kPlayerLogin,
