@@ -155,8 +155,8 @@ Result<std::string> ReadWholeFile(const std::filesystem::path& file) {
 }
 
 bool IsMissing(const std::filesystem::path& file) {
-  std::error_code error;
-  return std::filesystem::status(file, error).type() == std::filesystem::file_type::not_found;
+  struct stat info {};
+  return ::stat(file.c_str(), &info) != 0 && errno == ENOENT;
 }
 
 }  // namespace tarvo::base

@@ -46,7 +46,13 @@ bool OpenGlAvailable() {
 fs::path DefaultConfigDirectory() {
   fs::path program = ProgramDirectory();
   if (!tarvo::base::IsReadOnlyOrSystemFolder(program)) return program;
-  return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
+  // A first run has no such folder yet, and no save could succeed without it.
+  const fs::path folder =
+      QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error) std::cerr << "tarvo3d: cannot create " << folder << ": " << error.message() << "\n";
+  return folder;
 }
 
 }  // namespace

@@ -220,16 +220,6 @@ TEST_F(ConfigurationTest, FailedFileWriteStillStoresUserValuesAndLeavesNoTraces)
   EXPECT_EQ(loaded.ServerPort, "14901");
 }
 
-TEST_F(ConfigurationTest, RefusedUserValuesFailTheSaveButNotTheFile) {
-  fs::create_directories(dir_ / "blocked.ini");  // a settings file that cannot be written
-  QSettings blocked(QString::fromStdString((dir_ / "blocked.ini").string()), QSettings::IniFormat);
-  QSettingsUserStore store(blocked);
-  const base::Result<void> saved = SaveConfiguration(dir_, &store, ClientSettings());
-  EXPECT_FALSE(saved);
-  EXPECT_EQ(saved.error(), "the nickname, account name and password could not be stored");
-  EXPECT_TRUE(fs::exists(dir_ / kConfigurationFileName));
-}
-
 TEST_F(ConfigurationTest, SaveReplacesTheWholeFile) {
   WriteFile(std::string(5000, 'x') + "\r\npassword=old\r\n");
   ASSERT_TRUE(SaveConfiguration(dir_, store_.get(), ClientSettings()));
