@@ -47,7 +47,7 @@ fs::path DefaultConfigDirectory() {
   fs::path program = ProgramDirectory();
   if (!tarvo::base::IsReadOnlyOrSystemFolder(program)) return program;
   // A first run has no such folder yet, and no save could succeed without it.
-  const fs::path folder =
+  fs::path folder =
       QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
   std::error_code error;
   fs::create_directories(folder, error);
