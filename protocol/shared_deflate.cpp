@@ -379,7 +379,7 @@ void SharedDeflate::WriteParses() {
       if (symbol.distance == 0) {
         literal_freq[symbol.length] += weight;
       } else {
-        literal_freq[static_cast<std::size_t>(257 + LengthIndex(symbol.length))] += weight;
+        literal_freq[257 + static_cast<std::size_t>(LengthIndex(symbol.length))] += weight;
         distance_freq[static_cast<std::size_t>(DistanceIndex(symbol.distance))] += weight;
       }
     }
@@ -478,7 +478,7 @@ void SharedDeflate::WriteParses() {
         continue;
       }
       const int li = LengthIndex(symbol.length);
-      const auto lc = static_cast<std::size_t>(257 + li);
+      const std::size_t lc = 257 + static_cast<std::size_t>(li);
       writer.Put(literal_code_[lc], literal_bits_[lc]);
       writer.Put(
           static_cast<std::uint64_t>(symbol.length - kLengthBase[static_cast<std::size_t>(li)]),
