@@ -12,9 +12,8 @@
 namespace tarvo::base {
 namespace {
 
-void SetError(std::string* error, const std::string& what, const std::filesystem::path& path,
-              int err) {
-  if (error) *error = what + " " + path.string() + ": " + std::strerror(err);
+std::string ErrorText(const std::string& what, const std::filesystem::path& path, int err) {
+  return what + " " + path.string() + ": " + std::strerror(err);
 }
 
 bool WriteAll(int fd, std::string_view data) {
@@ -55,8 +54,8 @@ int RemoveLeftoverTemporaries(const std::filesystem::path& file) {
   return removed;
 }
 
-bool WriteFileAtomically(const std::filesystem::path& file, std::string_view contents,
-                         std::string* error, mode_t new_file_mode) {
+Result<void> WriteFileAtomically(const std::filesystem::path& file, std::string_view contents,
+                                 mode_t new_file_mode) {
   const std::filesystem::path temp = TemporaryFileFor(file);
   // Keep the permissions of the file being replaced.
   mode_t mode = new_file_mode;
@@ -65,53 +64,50 @@ bool WriteFileAtomically(const std::filesystem::path& file, std::string_view con
 
   // Private while written: a crash may leave it behind until the next start removes it.
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    SetError(error, "cannot create", temp, errno);
-    return false;
-  }
+  if (fd < 0) return Fail(ErrorText("cannot create", temp, errno));
   if (::fchmod(fd, 0600) != 0 || ::ftruncate(fd, 0) != 0) {
-    SetError(error, "cannot prepare", temp, errno);
+    const int err = errno;
     ::close(fd);
     ::unlink(temp.c_str());
-    return false;
+    return Fail(ErrorText("cannot prepare", temp, err));
   }
   if (!WriteAll(fd, contents)) {
-    SetError(error, "cannot write", temp, errno);
+    const int err = errno;
     ::close(fd);
     ::unlink(temp.c_str());
-    return false;
+    return Fail(ErrorText("cannot write", temp, err));
   }
   if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
-    SetError(error, "cannot sync", temp, errno);
+    const int err = errno;
     ::close(fd);
     ::unlink(temp.c_str());
-    return false;
+    return Fail(ErrorText("cannot sync", temp, err));
   }
   if (::close(fd) != 0) {
-    SetError(error, "cannot close", temp, errno);
+    const int err = errno;
     ::unlink(temp.c_str());
-    return false;
+    return Fail(ErrorText("cannot close", temp, err));
   }
   if (::rename(temp.c_str(), file.c_str()) != 0) {
-    SetError(error, "cannot replace", file, errno);
+    const int err = errno;
     ::unlink(temp.c_str());
-    return false;
+    return Fail(ErrorText("cannot replace", file, err));
   }
   // Make the rename itself durable; a failure here no longer endangers either version.
   std::filesystem::path dir = file.parent_path();
   if (dir.empty()) dir = ".";
   const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir_fd >= 0) {
-    ::fsync(dir_fd);
+    (void)::fsync(dir_fd);
     ::close(dir_fd);
   }
-  return true;
+  return Ok();
 }
 
 FileLock::FileLock(const std::filesystem::path& path) {
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd_ < 0) {
-    SetError(&error_, "cannot open", path, errno);
+    error_ = ErrorText("cannot open", path, errno);
     return;
   }
   if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
@@ -119,7 +115,7 @@ FileLock::FileLock(const std::filesystem::path& path) {
     return;
   }
   held_elsewhere_ = (errno == EWOULDBLOCK);
-  SetError(&error_, "cannot lock", path, errno);
+  error_ = ErrorText("cannot lock", path, errno);
 }
 
 FileLock::~FileLock() {
@@ -138,31 +134,29 @@ bool IsReadOnlyOrSystemFolder(const std::filesystem::path& folder) {
   return false;
 }
 
-bool ReadWholeFile(const std::filesystem::path& file, std::string& contents, std::string* error,
-                   bool* missing) {
-  contents.clear();
-  if (missing) *missing = false;
+Result<std::string> ReadWholeFile(const std::filesystem::path& file) {
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (missing) *missing = (errno == ENOENT);
-    SetError(error, "cannot open", file, errno);
-    return false;
-  }
+  if (fd < 0) return Fail(ErrorText("cannot open", file, errno));
+  std::string contents;
   char buffer[65536];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
-      SetError(error, "cannot read", file, errno);
+      const int err = errno;
       ::close(fd);
-      contents.clear();
-      return false;
+      return Fail(ErrorText("cannot read", file, err));
     }
     contents.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
-  return true;
+  return contents;
+}
+
+bool IsMissing(const std::filesystem::path& file) {
+  struct stat info {};
+  return ::stat(file.c_str(), &info) != 0 && errno == ENOENT;
 }
 
 }  // namespace tarvo::base

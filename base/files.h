@@ -6,16 +6,18 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.h"
+
 namespace tarvo::base {
 
 /// Replaces `file` with `contents` so that a reader sees either the old or the new file, never a
 /// half-written one: writes the temporary file `TemporaryFileFor(file)` (mode 0600 while it is
 /// written), syncs it and renames it over the old one.
-/// On failure the old file is untouched, no temporary file is left and `error` (when given)
-/// says which step failed and why. A replaced file keeps its permissions; a new one gets
-/// `new_file_mode` (files holding passwords pass 0600).
-bool WriteFileAtomically(const std::filesystem::path& file, std::string_view contents,
-                         std::string* error = nullptr, mode_t new_file_mode = 0644);
+/// On failure the old file is untouched, no temporary file is left and the error says which step
+/// failed and why. A replaced file keeps its permissions; a new one gets `new_file_mode` (files
+/// holding passwords pass 0600).
+Result<void> WriteFileAtomically(const std::filesystem::path& file, std::string_view contents,
+                                 mode_t new_file_mode = 0644);
 
 /// The one temporary file `WriteFileAtomically` uses for `file`.
 std::filesystem::path TemporaryFileFor(const std::filesystem::path& file);
@@ -51,9 +53,10 @@ class FileLock {
 /// package may change even where root could write them.
 bool IsReadOnlyOrSystemFolder(const std::filesystem::path& folder);
 
-/// Reads a whole file. Returns false (with the reason in `error`) when it cannot be read;
-/// `missing` (when given) tells a file that does not exist apart from one that cannot be read.
-bool ReadWholeFile(const std::filesystem::path& file, std::string& contents,
-                   std::string* error = nullptr, bool* missing = nullptr);
+/// A whole file's bytes, or why it cannot be read.
+Result<std::string> ReadWholeFile(const std::filesystem::path& file);
+
+/// Whether nothing exists at `file` (a file that exists but cannot be read is not missing).
+bool IsMissing(const std::filesystem::path& file);
 
 }  // namespace tarvo::base

@@ -28,9 +28,11 @@ macro(tarvo_include_parts)
   endforeach()
 endmacro()
 
-# Warnings on and fatal in our own code.
+# Warnings on and fatal in our own code; a dropped [[nodiscard]] result (every base::Result) is
+# an error whatever else the flags say.
+set(TARVO_WARNING_FLAGS -Wall -Wextra -Werror -Werror=unused-result)
 function(tarvo_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  target_compile_options(${target} PRIVATE ${TARVO_WARNING_FLAGS})
 endfunction()
 
 # tarvo_add_library(name SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...])

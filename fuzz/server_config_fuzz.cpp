@@ -21,9 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fprintf(stderr, "server config: written port text reads back differently\n");
     std::abort();
   }
-  std::string error;
-  const auto port = ParsePortText(port_text, &error);
-  if (!port && error.empty()) {
+  const auto port = ParsePortText(port_text);
+  if (!port && port.error().empty()) {
     std::fprintf(stderr, "server config: refused port text without a reason\n");
     std::abort();
   }

@@ -160,7 +160,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Write(g_world / "accounts.txt", g_accounts);
   TServerFrame server(g_world, nullptr, nullptr, g_world / "cwd");
-  if (!server.StartServer("0").ok) return 0;
+  if (!server.StartServer("0").ok()) return 0;
   std::vector<std::shared_ptr<Pipe>> pipes;
   Input in(data, size);
 

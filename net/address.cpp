@@ -39,7 +39,7 @@ std::string FormatIpv4(std::uint32_t address) {
 
 Result<std::uint32_t> ResolveHost(std::string_view host) {
   if (host.empty()) {
-    return Result<std::uint32_t>::Failure("resolve: empty host name");
+    return Fail("resolve: empty host name");
   }
   const std::string name(host);
   addrinfo hints{};
@@ -50,7 +50,7 @@ Result<std::uint32_t> ResolveHost(std::string_view host) {
   if (status != 0) {
     std::string error = "resolve " + name + ": ";
     error += status == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(status);
-    return Result<std::uint32_t>::Failure(std::move(error));
+    return Fail(std::move(error));
   }
   std::optional<std::uint32_t> address;
   for (const addrinfo* entry = answer; entry != nullptr; entry = entry->ai_next) {
@@ -61,7 +61,7 @@ Result<std::uint32_t> ResolveHost(std::string_view host) {
   }
   freeaddrinfo(answer);
   if (!address) {
-    return Result<std::uint32_t>::Failure("resolve " + name + ": no IPv4 address");
+    return Fail("resolve " + name + ": no IPv4 address");
   }
   return *address;
 }
@@ -72,7 +72,7 @@ Result<TcpStream> ConnectTcp(std::uint32_t address, std::uint16_t port,
   const std::string target = FormatIpv4(address) + ":" + std::to_string(port);
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    return Result<TcpStream>::Failure(detail::ErrorText("socket", errno));
+    return Fail(detail::ErrorText("socket", errno));
   }
   // The stream owns the descriptor from here, so every return below closes it.
   TcpStream stream(fd);
@@ -80,7 +80,7 @@ Result<TcpStream> ConnectTcp(std::uint32_t address, std::uint16_t port,
   int status =
       ::connect(fd, reinterpret_cast<const sockaddr*>(&socket_address), sizeof(socket_address));
   if (status != 0 && errno != EINPROGRESS && errno != EINTR) {
-    return Result<TcpStream>::Failure(detail::ErrorText("connect " + target, errno));
+    return Fail(detail::ErrorText("connect " + target, errno));
   }
   if (status != 0) {
     // An interrupted connect goes on in the background just like one in progress.
@@ -89,8 +89,8 @@ Result<TcpStream> ConnectTcp(std::uint32_t address, std::uint16_t port,
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) {
-        return Result<TcpStream>::Failure("connect " + target + ": timed out after " +
-                                          std::to_string(timeout.count()) + " ms");
+        return Fail("connect " + target + ": timed out after " + std::to_string(timeout.count()) +
+                    " ms");
       }
       pollfd entry{fd, POLLOUT, 0};
       const int wait_ms = left.count() > INT_MAX ? INT_MAX : static_cast<int>(left.count());
@@ -99,7 +99,7 @@ Result<TcpStream> ConnectTcp(std::uint32_t address, std::uint16_t port,
         break;
       }
       if (ready < 0 && errno != EINTR) {
-        return Result<TcpStream>::Failure(detail::ErrorText("connect " + target, errno));
+        return Fail(detail::ErrorText("connect " + target, errno));
       }
     }
     int error = 0;
@@ -108,11 +108,12 @@ Result<TcpStream> ConnectTcp(std::uint32_t address, std::uint16_t port,
       error = errno;
     }
     if (error != 0) {
-      return Result<TcpStream>::Failure(detail::ErrorText("connect " + target, error));
+      return Fail(detail::ErrorText("connect " + target, error));
     }
   }
-  // Small movement packets must leave at once rather than wait for an acknowledgement.
-  stream.SetNoDelay(true);
+  // Small movement packets must leave at once rather than wait for an acknowledgement; where the
+  // system refuses, they only leave later.
+  (void)stream.SetNoDelay(true);
   return stream;
 }
 

@@ -16,23 +16,24 @@ Result<TcpListener> TcpListener::Listen(std::uint16_t port, std::uint32_t bind_a
                                         int backlog) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    return Result<TcpListener>::Failure(detail::ErrorText("socket", errno));
+    return Fail(detail::ErrorText("socket", errno));
   }
   // A restarted server must get its port back while old connections linger in TIME_WAIT.
   const int reuse = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
+  // Without it a port still held by old connections fails in bind, which reports it.
+  (void)setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
 
   const sockaddr_in socket_address = detail::MakeSocketAddress(bind_address, port);
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&socket_address), sizeof(socket_address)) != 0) {
     const int error = errno;
     detail::CloseFd(fd);
-    return Result<TcpListener>::Failure(
+    return Fail(
         detail::ErrorText("bind " + FormatIpv4(bind_address) + ":" + std::to_string(port), error));
   }
   if (::listen(fd, backlog < 0 ? 0 : backlog) != 0) {
     const int error = errno;
     detail::CloseFd(fd);
-    return Result<TcpListener>::Failure(detail::ErrorText("listen", error));
+    return Fail(detail::ErrorText("listen", error));
   }
   return TcpListener(fd);
 }
@@ -64,8 +65,9 @@ AcceptResult TcpListener::Accept() {
     if (fd >= 0) {
       result.status = IoStatus::kOk;
       result.stream.emplace(fd);
-      // Relayed movement must not wait for the peer's delayed acknowledgement.
-      result.stream->SetNoDelay(true);
+      // Relayed movement must not wait for the peer's delayed acknowledgement; where the system
+      // refuses, it only arrives later.
+      (void)result.stream->SetNoDelay(true);
       result.peer_address = detail::AddressOf(peer);
       result.peer_port = ntohs(peer.sin_port);
       return result;

@@ -27,10 +27,10 @@ class TcpStream : public protocol::ByteStream {
   protocol::IoResult Receive(std::uint8_t* data, std::size_t capacity) override;
 
   /// Turns Nagle's coalescing off (true) or on; returns false when the system refuses.
-  bool SetNoDelay(bool enabled);
+  [[nodiscard]] bool SetNoDelay(bool enabled);
   /// Asks for kernel send and receive buffers of `bytes` each (Linux books twice the amount
   /// asked); returns false when the system refuses.
-  bool SetKernelBuffers(int bytes);
+  [[nodiscard]] bool SetKernelBuffers(int bytes);
   /// Corks the socket while held, so the small pieces of one packet leave as one segment.
   void HoldSends(bool hold) override;
 

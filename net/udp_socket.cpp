@@ -25,14 +25,13 @@ IoStatus StatusOf(int error) {
 Result<UdpSocket> UdpSocket::Open(std::uint16_t port) {
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    return Result<UdpSocket>::Failure(detail::ErrorText("socket", errno));
+    return Fail(detail::ErrorText("socket", errno));
   }
   const sockaddr_in socket_address = detail::MakeSocketAddress(0, port);
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&socket_address), sizeof(socket_address)) != 0) {
     const int error = errno;
     detail::CloseFd(fd);
-    return Result<UdpSocket>::Failure(
-        detail::ErrorText("bind UDP port " + std::to_string(port), error));
+    return Fail(detail::ErrorText("bind UDP port " + std::to_string(port), error));
   }
   return UdpSocket(fd);
 }

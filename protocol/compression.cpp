@@ -4,23 +4,27 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <stdexcept>
 
 namespace tarvo::protocol {
 namespace {
 
+// The compressors fail only when their state cannot be allocated; they then append nothing and
+// return 0 (no zlib stream is empty), and try to allocate again on the next call.
 class Deflater {
  public:
-  Deflater() {
-    if (deflateInit(&stream_, Z_BEST_COMPRESSION) != Z_OK) {
-      throw std::runtime_error("zlib deflateInit failed");
-    }
+  Deflater() : ready_(deflateInit(&stream_, Z_BEST_COMPRESSION) == Z_OK) {}
+  ~Deflater() {
+    if (ready_) deflateEnd(&stream_);
   }
-  ~Deflater() { deflateEnd(&stream_); }
   Deflater(const Deflater&) = delete;
   Deflater& operator=(const Deflater&) = delete;
 
   std::size_t CompressAppend(std::string_view data, std::string& out) {
+    if (!ready_) {
+      stream_ = z_stream{};
+      ready_ = deflateInit(&stream_, Z_BEST_COMPRESSION) == Z_OK;
+      if (!ready_) return 0;
+    }
     deflateReset(&stream_);
     const std::size_t start = out.size();
     const uLong bound = deflateBound(&stream_, static_cast<uLong>(data.size()));
@@ -32,7 +36,7 @@ class Deflater {
     const int rc = deflate(&stream_, Z_FINISH);
     if (rc != Z_STREAM_END) {
       out.resize(start);
-      throw std::runtime_error("zlib deflate failed");
+      return 0;
     }
     const std::size_t produced = bound - stream_.avail_out;
     out.resize(start + produced);
@@ -41,6 +45,7 @@ class Deflater {
 
  private:
   z_stream stream_{};
+  bool ready_;
 };
 
 // Measured on the server's own batches (short, repetitive property lines): libdeflate's 6 writes
@@ -50,14 +55,14 @@ constexpr int kLibdeflateLevel = 6;
 
 class LibdeflateCompressor {
  public:
-  LibdeflateCompressor() : compressor_(libdeflate_alloc_compressor(kLibdeflateLevel)) {
-    if (compressor_ == nullptr) throw std::runtime_error("libdeflate_alloc_compressor failed");
-  }
+  LibdeflateCompressor() : compressor_(libdeflate_alloc_compressor(kLibdeflateLevel)) {}
   ~LibdeflateCompressor() { libdeflate_free_compressor(compressor_); }
   LibdeflateCompressor(const LibdeflateCompressor&) = delete;
   LibdeflateCompressor& operator=(const LibdeflateCompressor&) = delete;
 
   std::size_t CompressAppend(std::string_view data, std::string& out) {
+    if (compressor_ == nullptr) compressor_ = libdeflate_alloc_compressor(kLibdeflateLevel);
+    if (compressor_ == nullptr) return 0;
     const std::size_t start = out.size();
     const std::size_t bound = libdeflate_zlib_compress_bound(compressor_, data.size());
     out.resize(start + bound);
@@ -65,7 +70,7 @@ class LibdeflateCompressor {
         libdeflate_zlib_compress(compressor_, data.data(), data.size(), out.data() + start, bound);
     if (produced == 0) {
       out.resize(start);
-      throw std::runtime_error("libdeflate compression failed");
+      return 0;
     }
     out.resize(start + produced);
     return produced;

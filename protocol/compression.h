@@ -24,7 +24,9 @@ std::string_view CompressorName(Compressor compressor);
 /// Appends the zlib stream of `data` to `out`: zlib at level 9 (default window and memory), or
 /// libdeflate at its level 6 (for `kShared` too: one batch alone has nothing to share). Each thread
 /// keeps one state per compressor and reuses it: allocating it per packet would double the cost.
-/// Returns the number of bytes appended.
+/// Returns the number of bytes appended; 0 (nothing appended) when the compressor's state cannot
+/// be allocated, which a caller treats as a packet it cannot send. Packets are too hot a path for
+/// anything costlier than this count.
 std::size_t CompressAppend(std::string_view data, std::string& out,
                            Compressor compressor = kDefaultCompressor);
 

@@ -1,7 +1,10 @@
 #include "protocol/framing.h"
 
+#include <spdlog/spdlog.h>
+
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "protocol/compression.h"
 #include "protocol/encoding.h"
@@ -15,7 +18,10 @@ template <typename F>
 void Guarded(F&& f) {
   try {
     f();
+  } catch (const std::exception& e) {
+    spdlog::warn("a message could not be handled: {}", e.what());
   } catch (...) {
+    spdlog::warn("a message could not be handled");
   }
 }
 
@@ -108,8 +114,7 @@ QueueStatus PacketConnection::QueueLongMessage(int id, std::string_view payload)
   }
   // Travels alone: compress it first, and announce it only when its packet can be framed.
   std::string packet;
-  CompressAppend(line, packet, compressor_);
-  if (packet.size() > kMaxPacketBody) {
+  if (CompressAppend(line, packet, compressor_) == 0 || packet.size() > kMaxPacketBody) {
     if (observer_) observer_->OnBatchRefused(line.size(), packet.size());
     return QueueStatus::kRefusedTooLarge;
   }
@@ -125,7 +130,7 @@ QueueStatus PacketConnection::QueueLongMessage(int id, std::string_view payload)
 }
 
 QueueStatus PacketConnection::QueuePacket(std::string_view packet) {
-  if (packet.size() > kMaxPacketBody) {
+  if (packet.empty() || packet.size() > kMaxPacketBody) {
     if (observer_) observer_->OnBatchRefused(0, packet.size());  // its batch is not known here
     return QueueStatus::kRefusedTooLarge;
   }
@@ -171,9 +176,9 @@ QueueStatus PacketConnection::CommitSealed() {
   for (std::size_t i = 0; i < sealed_count_; ++i) {
     const Sealed& sealed = sealed_[i];
     QueueStatus status;
-    if (sealed.packet.size() > kMaxPacketBody) {
-      // The 16-bit length cannot frame it: refuse it rather than send a packet that would
-      // desynchronise every packet after it.
+    if (sealed.packet.empty() || sealed.packet.size() > kMaxPacketBody) {
+      // The 16-bit length cannot frame it (or it could not be compressed): refuse it rather than
+      // send a packet that would desynchronise every packet after it.
       if (observer_) observer_->OnBatchRefused(sealed.batch.size(), sealed.packet.size());
       status = QueueStatus::kRefusedTooLarge;
     } else {

@@ -1,5 +1,7 @@
 #include "client/config/configuration.h"
 
+#include <spdlog/spdlog.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
@@ -156,14 +158,18 @@ bool LoadConfiguration(const std::filesystem::path& directory, UserValueStore* u
   return true;
 }
 
-bool SaveConfiguration(const std::filesystem::path& directory, UserValueStore* user_store,
-                       const ClientSettings& settings) {
-  const bool written =
+base::Result<void> SaveConfiguration(const std::filesystem::path& directory,
+                                     UserValueStore* user_store, const ClientSettings& settings) {
+  base::Result<void> written =
       base::WriteFileAtomically(directory / kConfigurationFileName, ConfigurationText(settings));
-  if (user_store != nullptr && user_store->Write("nickname", settings.Nickname) &&
-      user_store->Write("accountname", settings.AccountName)) {
-    user_store->Write("password", EncryptPasswordText(settings.AccountPassword, PasswordKey));
-  }
+  if (user_store == nullptr) return written;
+  // The first failed value abandons the rest. Only logged: a user whose settings cannot be
+  // written (a read-only home) would otherwise be told so on every save.
+  const bool stored =
+      user_store->Write("nickname", settings.Nickname) &&
+      user_store->Write("accountname", settings.AccountName) &&
+      user_store->Write("password", EncryptPasswordText(settings.AccountPassword, PasswordKey));
+  if (!stored) spdlog::warn("the nickname, account name and password could not be stored");
   return written;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.h"
 #include "client/config/client_settings.h"
 #include "client/config/user_store.h"
 
@@ -26,10 +27,10 @@ bool LoadConfiguration(const std::filesystem::path& directory, UserValueStore* u
                        ClientSettings& settings);
 
 /// Replaces `directory`/tarvo3dconfig.txt atomically, then stores the nickname, account name and
-/// enciphered password in `user_store` (may be null). Returns false when the file could not be
-/// written; the per-user values are stored either way.
-bool SaveConfiguration(const std::filesystem::path& directory, UserValueStore* user_store,
-                       const ClientSettings& settings);
+/// enciphered password in `user_store` (may be null). Fails when the file could not be written;
+/// the per-user values are stored either way.
+base::Result<void> SaveConfiguration(const std::filesystem::path& directory,
+                                     UserValueStore* user_store, const ClientSettings& settings);
 
 /// The directory of the running program, where the configuration file lives by default.
 std::filesystem::path ProgramDirectory();

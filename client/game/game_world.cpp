@@ -1,5 +1,7 @@
 #include "client/game/game_world.h"
 
+#include <spdlog/spdlog.h>
+
 #include <algorithm>
 #include <cmath>
 #include <glm/geometric.hpp>
@@ -127,8 +129,8 @@ void GameWorld::LoadLevel(const std::string& file) {
     // A player may leave the list while its avatar is built; walk by index.
     for (size_t i = 0; i < world_.OtherPlayers().size(); ++i)
       world_.OtherPlayers()[i]->BuildAvatar();
-  } catch (const std::exception&) {
-    // Whatever was built so far stays.
+  } catch (const std::exception& e) {
+    spdlog::warn("level {} only partly loaded: {}", file, e.what());  // what was built stays
   }
 }
 
@@ -159,8 +161,11 @@ void GameWorld::Tick() {
   AgeChatLines();
   try {
     FollowCamera();
-  } catch (const std::exception&) {
+    camera_stuck_ = false;
+  } catch (const std::exception& e) {
     // The camera stays where it is for this tick.
+    if (!camera_stuck_) spdlog::warn("the camera cannot follow the player: {}", e.what());
+    camera_stuck_ = true;
   }
   scene_.Tick(1.0);
   RecordTickState();
@@ -476,8 +481,9 @@ void GameWorld::FinishAvatar(TPlayer& player, bool local) {
       objects->label = label_maker_->MakeNameLabel(player.Nickname.empty() ? " " : player.Nickname,
                                                    kLabelWidth, kLabelHeight);
       if (objects->label) objects->frame->AddVisual(objects->label->texture());
-    } catch (const std::exception&) {
-      objects->label.reset();  // shown without a label
+    } catch (const std::exception& e) {
+      spdlog::warn("{} is shown without a name label: {}", player.Nickname, e.what());
+      objects->label.reset();
     }
   }
   if (local) RestartDrawHistory();
@@ -543,8 +549,8 @@ void GameWorld::RedrawNameLabel(TPlayer& player) {
   if (objects == nullptr || objects->label == nullptr) return;
   try {
     objects->label->Redraw(player.Nickname);
-  } catch (const std::exception&) {
-    // The old picture stays.
+  } catch (const std::exception& e) {
+    spdlog::warn("the name label of {} keeps its old picture: {}", player.Nickname, e.what());
   }
 }
 

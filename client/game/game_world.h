@@ -208,6 +208,8 @@ class GameWorld final : public AvatarView, public ChatDisplay {
   bool chat_mode_ = false;
   bool active_ = true;
   bool in_session_steps_ = false;
+  // Whether the camera failed to follow last tick: its failure is logged once, not every tick.
+  bool camera_stuck_ = false;
   bool session_held_ = false;
   std::shared_ptr<engine::Light> shadow_light_;
   std::shared_ptr<engine::Frame> level_frame_;

@@ -40,7 +40,13 @@ bool OpenGlAvailable() {
 fs::path DefaultConfigDirectory() {
   fs::path program = ProgramDirectory();
   if (!base::IsReadOnlyOrSystemFolder(program)) return program;
-  return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
+  // A first run has no such folder yet, and no save could succeed without it.
+  fs::path folder =
+      QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error) std::cerr << "tarvo3d: cannot create " << folder << ": " << error.message() << "\n";
+  return folder;
 }
 
 void FillConnectDialog(TConnectFrame& connect, const ClientOptions& options) {

@@ -88,7 +88,7 @@ void TAdventureClient::ConnectTo(std::uint32_t address) {
     return;
   }
   tcp_ = std::move(*stream);
-  tcp_.SetNoDelay(true);
+  (void)tcp_.SetNoDelay(true);  // already asked by ConnectTcp; a refusal only delays packets
   connected_ = true;
   // Leaves with the first SendPending, in one packet with the first property report.
   QueueMessage(msg::kPlayerLogin,
@@ -255,7 +255,10 @@ void TAdventureClient::HandleLevelData(std::string_view payload) {
   if (!payload.empty()) {
     std::error_code ignored;
     std::filesystem::create_directories(file.parent_path(), ignored);
-    if (!base::WriteFileAtomically(file, protocol::ExpandParagraphMarks(payload))) {
+    if (const auto written =
+            base::WriteFileAtomically(file, protocol::ExpandParagraphMarks(payload));
+        !written) {
+      spdlog::warn("level not entered: {}", written.error());
       return;  // not written, so not entered
     }
   }

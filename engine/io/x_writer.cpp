@@ -83,7 +83,7 @@ std::string WriteXText(const MeshData& mesh) {
   return out;
 }
 
-bool SaveXFile(const MeshData& mesh, const std::string& path) {
+base::Result<void> SaveXFile(const MeshData& mesh, const std::string& path) {
   return base::WriteFileAtomically(path, WriteXText(mesh));
 }
 

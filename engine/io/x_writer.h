@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/result.h"
 #include "engine/scene/mesh_builder.h"
 
 namespace tarvo::engine::io {
@@ -11,7 +12,7 @@ namespace tarvo::engine::io {
 /// mesh, so a reader that groups faces by material still sees them in this order.
 std::string WriteXText(const MeshData& mesh);
 
-/// Writes `WriteXText` to a file, replacing it atomically; false on failure.
-bool SaveXFile(const MeshData& mesh, const std::string& path);
+/// Writes `WriteXText` to a file, replacing it atomically.
+base::Result<void> SaveXFile(const MeshData& mesh, const std::string& path);
 
 }  // namespace tarvo::engine::io

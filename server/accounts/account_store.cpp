@@ -111,18 +111,18 @@ void AccountStore::RefreshAllStoredProperties() {
 
 AccountLoadResult AccountStore::LoadAccounts(const std::filesystem::path& file) {
   AccountLoadResult result;
-  std::string data;
-  bool missing = false;
-  if (!base::ReadWholeFile(file, data, &result.error, &missing)) {
-    if (missing) {
+  const base::Result<std::string> read = base::ReadWholeFile(file);
+  if (!read) {
+    if (base::IsMissing(file)) {
       result.status = AccountLoadResult::Status::kMissing;
-      result.error.clear();
     } else {
       result.status = AccountLoadResult::Status::kUnreadable;
+      result.error = read.error();
       unread_file_ = file;
     }
     return result;
   }
+  const std::string& data = *read;
   result.status = AccountLoadResult::Status::kLoaded;
   unread_file_.clear();
   accounts_.clear();
@@ -172,58 +172,52 @@ AccountSaveResult AccountStore::SaveAccounts(const std::filesystem::path& file) 
     }
     unread_file_.clear();
   }
-  if (!base::WriteFileAtomically(file, contents, &result.error, 0600)) return result;
+  if (const base::Result<void> written = base::WriteFileAtomically(file, contents, 0600);
+      !written) {
+    result.error = written.error();
+    return result;
+  }
   result.ok = true;
   result.accounts = static_cast<int>(accounts_.size());
   return result;
 }
 
-std::string CheckNewAccount(const NewAccount& fields) {
-  if (fields.name.empty()) return "The account name must not be empty.";
+base::Result<void> CheckNewAccount(const NewAccount& fields) {
+  if (fields.name.empty()) return base::Fail("The account name must not be empty.");
   if (fields.name.size() > kMaxRecordByteLength || fields.password.size() > kMaxRecordByteLength)
-    return "Account name and password are limited to " + std::to_string(kMaxRecordByteLength) +
-           " bytes each.";
+    return base::Fail("Account name and password are limited to " +
+                      std::to_string(kMaxRecordByteLength) + " bytes each.");
   const auto has_line_break = [](const std::string& s) {
     return s.find_first_of("\r\n") != std::string::npos;
   };
   if (has_line_break(fields.name) || has_line_break(fields.password))
-    return "Account name and password must not contain line breaks.";
-  if (fields.rights < 0 || fields.rights > 3) return "Rights must be 0, 1, 2 or 3.";
-  return {};
+    return base::Fail("Account name and password must not contain line breaks.");
+  if (fields.rights < 0 || fields.rights > 3) return base::Fail("Rights must be 0, 1, 2 or 3.");
+  return base::Ok();
 }
 
-AddAccountResult AddAccountToFile(const std::filesystem::path& file, const NewAccount& fields) {
-  AddAccountResult result;
-  if (std::string problem = CheckNewAccount(fields); !problem.empty()) {
-    result.message = problem;
-    return result;
-  }
+base::Result<std::string> AddAccountToFile(const std::filesystem::path& file,
+                                           const NewAccount& fields) {
+  if (const base::Result<void> checked = CheckNewAccount(fields); !checked)
+    return base::Fail(checked.error());
   AccountStore list;
   const AccountLoadResult loaded = list.LoadAccounts(file);
-  if (loaded.status == AccountLoadResult::Status::kUnreadable) {
-    result.message = "The accounts file cannot be read, nothing was changed: " + loaded.error;
-    return result;
-  }
-  if (list.FindAccount(fields.name, fields.password) != nullptr) {
-    result.message =
-        "An account with this name and password already exists in " + file.string() + ".";
-    return result;
-  }
+  if (loaded.status == AccountLoadResult::Status::kUnreadable)
+    return base::Fail("The accounts file cannot be read, nothing was changed: " + loaded.error);
+  if (list.FindAccount(fields.name, fields.password) != nullptr)
+    return base::Fail("An account with this name and password already exists in " + file.string() +
+                      ".");
   list.AddNewAccount(fields);
   const AccountSaveResult saved = list.SaveAccounts(file);
-  if (!saved.ok) {
-    result.message = "The accounts file could not be written: " + saved.error;
-    return result;
-  }
-  result.ok = true;
-  result.message = "Account \"" + fields.name + "\" (" + std::string(RightsCaption(fields.rights)) +
-                   (fields.load_only ? ", guest" : "") + (fields.blocked ? ", blocked" : "") +
-                   ") added to " + file.string() + "; it now holds " +
-                   std::to_string(saved.accounts) + " account(s).";
+  if (!saved.ok) return base::Fail("The accounts file could not be written: " + saved.error);
+  std::string message =
+      "Account \"" + fields.name + "\" (" + std::string(RightsCaption(fields.rights)) +
+      (fields.load_only ? ", guest" : "") + (fields.blocked ? ", blocked" : "") + ") added to " +
+      file.string() + "; it now holds " + std::to_string(saved.accounts) + " account(s).";
   if (loaded.skipped_lines > 0)
-    result.message += " " + std::to_string(loaded.skipped_lines) +
-                      " line(s) that were not account records were dropped.";
-  return result;
+    message += " " + std::to_string(loaded.skipped_lines) +
+               " line(s) that were not account records were dropped.";
+  return message;
 }
 
 }  // namespace tarvo::server

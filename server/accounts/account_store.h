@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
 #include "server/accounts/server_account.h"
 
 namespace tarvo::server {
@@ -112,7 +113,7 @@ class AccountStore {
   /// the list unchanged. Empty lines and lines too short to be records are skipped.
   AccountLoadResult LoadAccounts(const std::filesystem::path& file);
   /// Writes every account, in order, to the accounts file, replacing it atomically.
-  AccountSaveResult SaveAccounts(const std::filesystem::path& file);
+  [[nodiscard]] AccountSaveResult SaveAccounts(const std::filesystem::path& file);
   /// The whole file's bytes: records joined by line feeds, none after the last.
   std::string FormatAccountsFile(std::vector<std::string>* warnings = nullptr) const;
 
@@ -128,18 +129,14 @@ class AccountStore {
   std::filesystem::path unread_file_;
 };
 
-/// Why a new account cannot be added, or empty when it can: the name must be non-empty, name
-/// and password must fit a record, rights must be 0..3.
-std::string CheckNewAccount(const NewAccount& fields);
-
-/// What `AddAccountToFile` did.
-struct AddAccountResult {
-  bool ok = false;
-  std::string message;  ///< what was done, or why nothing was
-};
+/// Whether a new account can be added: the name must be non-empty, name and password must fit a
+/// record, rights must be 0..3.
+base::Result<void> CheckNewAccount(const NewAccount& fields);
 
 /// Appends one account to an accounts file without a running server: loads the file (a missing
-/// file starts empty), refuses a name and password pair that exists, then saves.
-AddAccountResult AddAccountToFile(const std::filesystem::path& file, const NewAccount& fields);
+/// file starts empty), refuses a name and password pair that exists, then saves. The value says
+/// what was done.
+base::Result<std::string> AddAccountToFile(const std::filesystem::path& file,
+                                           const NewAccount& fields);
 
 }  // namespace tarvo::server

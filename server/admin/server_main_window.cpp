@@ -114,17 +114,16 @@ ServerMainWindow::ServerMainWindow(TServerFrame& server, bool tray_available, QW
 ServerMainWindow::~ServerMainWindow() = default;
 
 StartOutcome ServerMainWindow::StartServer(const std::string& port_text) {
-  std::string port_error;
-  if (!ParsePortText(port_text, &port_error)) return {StartOutcome::Kind::kInvalidPort, port_error};
+  if (const auto port = ParsePortText(port_text); !port)
+    return {StartOutcome::Kind::kInvalidPort, port.error()};
   // Only the close button: the window lives in the tray rather than the task bar.
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   tray_icon_->setToolTip("Tarvo3D: 0 player(s)");
   if (tray_available_) tray_icon_->show();
-  const StartResult started = server_.StartServer(port_text);
-  if (!started.ok) {
+  if (const auto started = server_.StartServer(port_text); !started) {
     tray_icon_->hide();
-    return {StartOutcome::Kind::kFailed, started.error};
+    return {StartOutcome::Kind::kFailed, started.error()};
   }
   ShowWindow();
   tick_timer_->start();

@@ -1,5 +1,7 @@
 #include "server/admin/start_frame.h"
 
+#include <spdlog/spdlog.h>
+
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -58,7 +60,8 @@ void TStartFrame::SetEndProgram(std::function<void(int status)> end_program) {
 void TStartFrame::StartWithEnteredPort() {
   port_text_ = port_edit_->text().toStdString();
   // Written before the start, so that a text the start refuses is offered again next time.
-  (void)WriteServerConfig(config_file_, port_text_);
+  if (const auto written = WriteServerConfig(config_file_, port_text_); !written)
+    spdlog::warn("the port was not saved for the next start: {}", written.error());
   const StartOutcome outcome = start_(port_text_);
   switch (outcome.kind) {
     case StartOutcome::Kind::kStarted:

@@ -197,8 +197,9 @@ bool FileStore::IsGuildMember(std::string_view guild, std::string_view nickname,
   const fs::path path = FindFileIn(server_directory_ / "guilds", BaseNameLower(file_name));
   if (path.empty()) return false;
 
-  std::string data;
-  if (!base::ReadWholeFile(path, data)) return false;
+  const base::Result<std::string> read = base::ReadWholeFile(path);
+  if (!read) return false;
+  const std::string& data = *read;
   std::string wanted(account);
   wanted += ':';
   wanted += nickname;

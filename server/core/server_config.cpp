@@ -37,9 +37,9 @@ std::string ParseServerConfig(std::string_view contents) {
 }
 
 std::string ReadServerConfig(const std::filesystem::path& file) {
-  std::string contents;
-  if (!base::ReadWholeFile(file, contents)) return std::string(kDefaultPortText);
-  return ParseServerConfig(contents);
+  const base::Result<std::string> contents = base::ReadWholeFile(file);
+  if (!contents) return std::string(kDefaultPortText);
+  return ParseServerConfig(*contents);
 }
 
 std::string FormatServerConfig(std::string_view port_text) {
@@ -51,24 +51,18 @@ std::string FormatServerConfig(std::string_view port_text) {
   return out;
 }
 
-bool WriteServerConfig(const std::filesystem::path& file, std::string_view port_text,
-                       std::string* error) {
+base::Result<void> WriteServerConfig(const std::filesystem::path& file,
+                                     std::string_view port_text) {
   // Like every file the server writes: for the service's user alone.
-  return base::WriteFileAtomically(file, FormatServerConfig(port_text), error, 0600);
+  return base::WriteFileAtomically(file, FormatServerConfig(port_text), 0600);
 }
 
-std::optional<std::uint16_t> ParsePortText(std::string_view port_text, std::string* error) {
-  const auto invalid = [&]() -> std::optional<std::uint16_t> {
-    if (error) *error = "'" + std::string(port_text) + "' is not a valid integer value";
-    return std::nullopt;
-  };
+base::Result<std::uint16_t> ParsePortText(std::string_view port_text) {
   const std::optional<std::int32_t> parsed = protocol::ParseInteger(port_text);
-  if (!parsed) return invalid();
+  if (!parsed) return base::Fail("'" + std::string(port_text) + "' is not a valid integer value");
   const std::int32_t value = *parsed;
-  if (value < 0 || value > 65535) {
-    if (error) *error = "port " + std::string(port_text) + " lies outside 0..65535";
-    return std::nullopt;
-  }
+  if (value < 0 || value > 65535)
+    return base::Fail("port " + std::string(port_text) + " lies outside 0..65535");
   return static_cast<std::uint16_t>(value);
 }
 

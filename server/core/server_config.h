@@ -2,9 +2,10 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
+
+#include "base/result.h"
 
 namespace tarvo::server {
 
@@ -25,13 +26,11 @@ std::string ReadServerConfig(const std::filesystem::path& file);
 /// Line breaks inside the text are left out so the file stays one line.
 std::string FormatServerConfig(std::string_view port_text);
 
-/// Writes the configuration anew, atomically. Returns false with the reason in `error`.
-bool WriteServerConfig(const std::filesystem::path& file, std::string_view port_text,
-                       std::string* error = nullptr);
+/// Writes the configuration anew, atomically.
+base::Result<void> WriteServerConfig(const std::filesystem::path& file, std::string_view port_text);
 
 /// The port a port text names: optional blanks, an optional sign, decimal digits, and a value
-/// from 0 to 65535 (0 lets the system choose). Otherwise empty, with the reason in `error`.
-std::optional<std::uint16_t> ParsePortText(std::string_view port_text,
-                                           std::string* error = nullptr);
+/// from 0 to 65535 (0 lets the system choose).
+base::Result<std::uint16_t> ParsePortText(std::string_view port_text);
 
 }  // namespace tarvo::server

@@ -58,19 +58,11 @@ std::filesystem::path TServerFrame::accounts_file() const {
   return server_directory_ / kAccountsFileName;
 }
 
-StartResult TServerFrame::StartServer(std::string_view port_text) {
-  StartResult result;
-  std::string port_error;
-  const auto port = ParsePortText(port_text, &port_error);
-  if (!port) {
-    result.error = port_error;
-    return result;
-  }
+base::Result<std::uint16_t> TServerFrame::StartServer(std::string_view port_text) {
+  const auto port = ParsePortText(port_text);
+  if (!port) return base::Fail(port.error());
   auto listener = net::TcpListener::Listen(*port, listen_address_);
-  if (!listener) {
-    result.error = listener.error();
-    return result;
-  }
+  if (!listener) return base::Fail(listener.error());
   listener_ = std::move(listener.value());
   port_ = listener_.LocalPort();
   closed_ = false;
@@ -101,9 +93,7 @@ StartResult TServerFrame::StartServer(std::string_view port_text) {
   save_countdown_ = kSaveInterval;
   info.level_files = files_.IndexLevelFiles();
   observer_->ServerStarted(info);
-  result.ok = true;
-  result.port = port_;
-  return result;
+  return port_;
 }
 
 void TServerFrame::SetCompression(protocol::Compressor compressor, int threads) {

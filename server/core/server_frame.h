@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
 #include "net/tcp_listener.h"
 #include "protocol/compression.h"
 #include "server/accounts/account_store.h"
@@ -35,13 +36,6 @@ inline constexpr std::string_view kDefaultStartLevel = "startlevel.x";
 inline constexpr int kTickMilliseconds = 50;
 inline constexpr int kSaveTickMilliseconds = 1000;
 
-/// What `StartServer` did.
-struct StartResult {
-  bool ok = false;
-  std::uint16_t port = 0;  ///< the port bound
-  std::string error;       ///< why the server could not be started
-};
-
 /// The server: the listening socket, the player and remote-control sessions, the level cache,
 /// the accounts and the file store, driven by two ticks (`Tick` every 50 ms,
 /// `SaveCountdownTick` every second) on one thread. Windows and logs learn of changes through the
@@ -59,8 +53,8 @@ class TServerFrame final : public AccountObserver {
   TServerFrame& operator=(const TServerFrame&) = delete;
 
   /// Opens the listening socket on the port the text names ("0": the system chooses), loads the
-  /// accounts and indexes the level files.
-  StartResult StartServer(std::string_view port_text);
+  /// accounts and indexes the level files. The value is the port bound.
+  base::Result<std::uint16_t> StartServer(std::string_view port_text);
   bool running() const { return listener_.IsOpen(); }
   /// The port the listener is bound to.
   std::uint16_t port() const { return port_; }

@@ -18,8 +18,9 @@ bool TServerLevel::Load() {
   name_ = BaseNameLower(path_);
   if (path_.empty()) return false;
   file_time_ = FileModifiedTime(path_);
-  std::string data;
-  if (!base::ReadWholeFile(path_, data)) return false;
+  base::Result<std::string> read = base::ReadWholeFile(path_);
+  if (!read) return false;
+  std::string data = std::move(read).value();
   // The text ends at the first zero byte: nothing after it could travel in a message.
   const std::size_t zero = data.find('\0');
   if (zero != std::string::npos) data.resize(zero);

@@ -338,18 +338,21 @@ void TServerPlayer::HandleLogin(std::string_view raw) {
 void TServerPlayer::HandleFileRequest(std::string_view name) {
   const std::string file_name = std::string(name) + ".gif";
   FileStore& files = server_.files();
-  std::string data;
   std::string path;
   if (files.FileIsKnown(file_name)) path = files.LocateFile(file_name);
   // The size is checked before reading, so a huge file is never loaded only to be refused.
   std::error_code error;
   const auto size = path.empty() ? 0 : std::filesystem::file_size(path, error);
-  if (path.empty() || error || size > kMaxFileRequestSize || !base::ReadWholeFile(path, data) ||
-      data.size() > kMaxFileRequestSize) {
+  if (path.empty() || error || size > kMaxFileRequestSize) {
     QueueMessage(msg::kFileNotAvailable, name);
     return;
   }
-  QueueLongMessage(msg::kFile, protocol::BuildFile(name, data));
+  const base::Result<std::string> data = base::ReadWholeFile(path);
+  if (!data || data->size() > kMaxFileRequestSize) {
+    QueueMessage(msg::kFileNotAvailable, name);
+    return;
+  }
+  QueueLongMessage(msg::kFile, protocol::BuildFile(name, *data));
 }
 
 void TServerPlayer::Disconnect(std::string_view reason) {

@@ -65,9 +65,13 @@ ServerDirectory OpenServerDirectory(const ServerOptions& options,
 
 int AddAccount(const fs::path& directory, const NewAccount& account, std::ostream& out,
                std::ostream& err) {
-  const AddAccountResult result = AddAccountToFile(directory / kAccountsFileName, account);
-  (result.ok ? out : err) << result.message << "\n";
-  return result.ok ? 0 : 1;
+  const auto added = AddAccountToFile(directory / kAccountsFileName, account);
+  if (!added) {
+    err << added.error() << "\n";
+    return 1;
+  }
+  out << *added << "\n";
+  return 0;
 }
 
 void SetUpLog(bool verbose) {
@@ -81,9 +85,8 @@ void SetUpLog(bool verbose) {
 int RunHeadlessServer(const fs::path& directory, const ServerOptions& options) {
   const std::string port_text =
       options.port_text ? *options.port_text : ReadServerConfig(directory / kServerConfigFileName);
-  std::string port_error;
-  if (!ParsePortText(port_text, &port_error)) {
-    std::cerr << "kserver: '" << port_text << "' is not a valid port: " << port_error << "\n";
+  if (const auto port = ParsePortText(port_text); !port) {
+    std::cerr << "kserver: '" << port_text << "' is not a valid port: " << port.error() << "\n";
     return kExitUsage;
   }
   LogObserver log(options.log_limits);
@@ -91,9 +94,8 @@ int RunHeadlessServer(const fs::path& directory, const ServerOptions& options) {
   server.SetLimits(options.limits);
   server.SetListenAddress(options.listen_address);
   server.SetCompression(options.compressor, options.threads);
-  const StartResult started = server.StartServer(port_text);
-  if (!started.ok) {
-    spdlog::error("The server could not be started! {}", started.error);
+  if (const auto started = server.StartServer(port_text); !started) {
+    spdlog::error("The server could not be started! {}", started.error());
     return 1;
   }
   return RunHeadless(server, options.stats_every);

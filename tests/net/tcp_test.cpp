@@ -223,7 +223,7 @@ TEST(TcpTest, ConnectGivesUpWhenThePeerNeverAnswers) {
   auto listener = TcpListener::Listen(0, kLoopbackAddress, 0);
   ASSERT_TRUE(listener) << listener.error();
   std::vector<TcpStream> fillers;
-  Result<TcpStream> attempt = Result<TcpStream>::Failure("not tried");
+  Result<TcpStream> attempt = Fail("not tried");
   std::chrono::steady_clock::duration elapsed{};
   for (int i = 0; i < 8; ++i) {
     const auto start = std::chrono::steady_clock::now();

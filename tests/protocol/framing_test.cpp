@@ -173,6 +173,16 @@ TEST_P(FramingTest, UnframeableLongMessageIsNotAnnounced) {
   EXPECT_EQ(packets[0], "!next\n");
 }
 
+TEST_P(FramingTest, EmptyPacketIsRefusedRatherThanSent) {
+  // What a relay hands over when its compressor could not be allocated: no zlib stream is empty.
+  EXPECT_EQ(sender_.QueuePacket(""), QueueStatus::kRefusedTooLarge);
+  sender_.QueueMessage(1, "next");
+  sender_.SendPending();
+  const auto packets = Packets(wire_.sent);
+  ASSERT_EQ(packets.size(), 1u);
+  EXPECT_EQ(packets[0], "!next\n");
+}
+
 // A line is the id byte, the payload and the line feed: payload n makes a line of n + 2.
 TEST_P(FramingTest, BatchIsFlushedBeforeItWouldReachAndAfterItReachesExactly4096) {
   // 4000 + 95 = 4095 stays one batch; 4000 + 96 would make 4096 and goes to the next packet.

@@ -450,24 +450,24 @@ TEST(AccountsFile, AddAccountToFileAppendsAndRefusesDuplicates) {
             "\x21"
             "a\x21"
             "1\x20 ");
-  const AddAccountResult added = AddAccountToFile(file, {"root", "pw", 3, false, false});
-  ASSERT_TRUE(added.ok) << added.message;
+  const base::Result<std::string> added = AddAccountToFile(file, {"root", "pw", 3, false, false});
+  ASSERT_TRUE(added) << added.error();
   AccountStore list;
   list.LoadAccounts(file);
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list.accounts()[1]->Name, "root");
   EXPECT_EQ(list.accounts()[1]->Rights, 3);
 
-  EXPECT_FALSE(AddAccountToFile(file, {"root", "pw", 1, false, false}).ok);
-  EXPECT_TRUE(AddAccountToFile(file, {"root", "other", 1, true, false}).ok);
-  EXPECT_FALSE(AddAccountToFile(file, {"x", "pw", 4, false, false}).ok);
-  EXPECT_FALSE(AddAccountToFile(file, {"", "pw", 0, false, false}).ok);
-  EXPECT_FALSE(AddAccountToFile(file, {"a\nb", "pw", 0, false, false}).ok);
+  EXPECT_FALSE(AddAccountToFile(file, {"root", "pw", 1, false, false}).ok());
+  EXPECT_TRUE(AddAccountToFile(file, {"root", "other", 1, true, false}).ok());
+  EXPECT_FALSE(AddAccountToFile(file, {"x", "pw", 4, false, false}).ok());
+  EXPECT_FALSE(AddAccountToFile(file, {"", "pw", 0, false, false}).ok());
+  EXPECT_FALSE(AddAccountToFile(file, {"a\nb", "pw", 0, false, false}).ok());
   list.LoadAccounts(file);
   EXPECT_EQ(list.size(), 3u);
 
   std::filesystem::create_directories(dir / "bad.txt");
-  EXPECT_FALSE(AddAccountToFile(dir / "bad.txt", {"n", "p", 0, false, false}).ok);
+  EXPECT_FALSE(AddAccountToFile(dir / "bad.txt", {"n", "p", 0, false, false}).ok());
   EXPECT_TRUE(std::filesystem::is_directory(dir / "bad.txt"));
 }
 

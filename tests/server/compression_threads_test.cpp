@@ -42,7 +42,7 @@ ReceivedStreams Script(const std::filesystem::path& dir, protocol::Compressor co
   constexpr int kTicks = 24;
   TServerFrame server(dir, nullptr, nullptr, dir / "cwd");
   server.SetCompression(compressor, threads);
-  EXPECT_TRUE(server.StartServer("0").ok);
+  EXPECT_TRUE(server.StartServer("0").ok());
   std::vector<std::shared_ptr<FakeStream>> streams;
   const auto join = [&] {
     streams.push_back(std::make_shared<FakeStream>());

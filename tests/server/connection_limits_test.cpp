@@ -39,7 +39,7 @@ class ConnectionLimitsTest : public ::testing::Test {
     server_ = std::make_unique<TServerFrame>(dir_.path(), nullptr, nullptr, dir_ / "cwd");
     server_->SetLimits(limits);
     server_->SetClock([this] { return now_; });
-    ASSERT_TRUE(server_->StartServer("0").ok);
+    ASSERT_TRUE(server_->StartServer("0").ok());
   }
 
   void Settle(int ticks = 3) { server::Settle(*server_, clients_, ticks); }

@@ -105,7 +105,7 @@ TEST_P(LevelRelayTest, NoClientSeesMovementOutsideThePlayersPresenceOrOutOfOrder
     SCOPED_TRACE("threads " + std::to_string(threads));
     TServerFrame server(dir_.path(), nullptr, nullptr, dir_.path() / "cwd");
     server.SetCompression(GetParam(), threads);
-    ASSERT_TRUE(server.StartServer("0").ok);
+    ASSERT_TRUE(server.StartServer("0").ok());
     std::mt19937 random(static_cast<unsigned>(threads));
     std::vector<std::shared_ptr<FakeStream>> streams;
     std::vector<bool> left;

@@ -40,7 +40,7 @@ class RemoteControlTest : public ::testing::Test {
     accounts.AddNewAccount({"bob", "b", 0, false, false});
     ASSERT_TRUE(accounts.SaveAccounts(dir_ / "accounts.txt").ok);
     server_ = std::make_unique<TServerFrame>(dir_.path(), &log_);
-    ASSERT_TRUE(server_->StartServer("0").ok);
+    ASSERT_TRUE(server_->StartServer("0").ok());
   }
 
   void Settle(int ticks = 6) { server::Settle(*server_, clients_, ticks); }

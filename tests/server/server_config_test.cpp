@@ -27,39 +27,43 @@ TEST(ServerConfig, WritesOneLineAtomically) {
   TempDir dir;
   const auto file = dir / "serverconfig.txt";
   WriteFile(file, "other=1\r\nserverport=1\r\n");
-  std::string error;
-  ASSERT_TRUE(WriteServerConfig(file, "14902", &error)) << error;
+  const base::Result<void> written = WriteServerConfig(file, "14902");
+  ASSERT_TRUE(written) << written.error();
   EXPECT_EQ(ReadFile(file), "serverport=14902\r\n");
   EXPECT_EQ(ReadServerConfig(file), "14902");
   EXPECT_EQ(FormatServerConfig(" 7\r\n8"), "serverport= 78\r\n");
 
   WriteFile(dir / "file", "x");
-  EXPECT_FALSE(WriteServerConfig(dir / "file" / "serverconfig.txt", "1", &error));
-  EXPECT_FALSE(error.empty());
+  const base::Result<void> refused = WriteServerConfig(dir / "file" / "serverconfig.txt", "1");
+  EXPECT_FALSE(refused);
+  EXPECT_FALSE(refused.error().empty());
   EXPECT_EQ(ReadFile(file), "serverport=14902\r\n");
 }
 
 TEST(ServerConfig, NewFileIsForItsOwnerOnly) {
   TempDir dir;
   const auto file = dir / "serverconfig.txt";
-  ASSERT_TRUE(WriteServerConfig(file, "14902", nullptr));
+  ASSERT_TRUE(WriteServerConfig(file, "14902"));
   struct stat info {};
   ASSERT_EQ(::stat(file.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
 TEST(ServerConfig, PortTexts) {
-  EXPECT_EQ(ParsePortText("14901"), 14901);
-  EXPECT_EQ(ParsePortText("  80"), 80);
-  EXPECT_EQ(ParsePortText("+0"), 0);
-  EXPECT_EQ(ParsePortText("65535"), 65535);
-  std::string error;
-  EXPECT_FALSE(ParsePortText("abc", &error));
-  EXPECT_EQ(error, "'abc' is not a valid integer value");
-  EXPECT_EQ(ParsePortText("$3A35"), 14901);  // the shared integer notation takes hexadecimal
+  const auto port = [](std::string_view text) {
+    const auto parsed = ParsePortText(text);
+    return parsed ? static_cast<int>(*parsed) : -1;
+  };
+  EXPECT_EQ(port("14901"), 14901);
+  EXPECT_EQ(port("  80"), 80);
+  EXPECT_EQ(port("+0"), 0);
+  EXPECT_EQ(port("65535"), 65535);
+  EXPECT_EQ(ParsePortText("abc").error(), "'abc' is not a valid integer value");
+  EXPECT_EQ(port("$3A35"), 14901);  // the shared integer notation takes hexadecimal
   for (const char* bad : {"", " ", "12 ", "1x", "0x", "-"}) EXPECT_FALSE(ParsePortText(bad)) << bad;
-  EXPECT_FALSE(ParsePortText("65536", &error));
-  EXPECT_NE(error.find("65536"), std::string::npos);
+  const auto too_large = ParsePortText("65536");
+  EXPECT_FALSE(too_large);
+  EXPECT_NE(too_large.error().find("65536"), std::string::npos);
   EXPECT_FALSE(ParsePortText("-1"));
   EXPECT_FALSE(ParsePortText("99999999999999999999"));
 }

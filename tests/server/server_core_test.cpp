@@ -61,7 +61,7 @@ class ServerCoreTest : public ::testing::Test {
     accounts.AddNewAccount({"bob", "b", 0, false, false});
     ASSERT_TRUE(accounts.SaveAccounts(dir_ / "accounts.txt").ok);
     server_ = std::make_unique<TServerFrame>(dir_.path(), nullptr, nullptr, dir_ / "cwd");
-    ASSERT_TRUE(server_->StartServer("0").ok);
+    ASSERT_TRUE(server_->StartServer("0").ok());
   }
 
   void Settle(int ticks = 6) { server::Settle(*server_, clients_, ticks); }
@@ -338,7 +338,7 @@ TEST(ServerCoreLimits, ALevelTooLargeForOnePacketIsRefusedAndReported) {
   std::filesystem::create_directories(dir / "cwd");
   RecordingObserver observer;
   TServerFrame server(dir.path(), &observer, nullptr, dir / "cwd");
-  ASSERT_TRUE(server.StartServer("0").ok);
+  ASSERT_TRUE(server.StartServer("0").ok());
   ProtocolClient client;
   ASSERT_TRUE(client.Connect(server.port()));
   client.Login("guest", "guest");

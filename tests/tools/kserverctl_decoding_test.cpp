@@ -19,6 +19,11 @@ namespace {
 namespace p = protocol;
 namespace m = protocol::msg;
 
+// The number a name resolved to, or nothing.
+std::optional<int> Found(const Resolution& resolution) {
+  return resolution ? std::optional<int>(*resolution) : std::nullopt;
+}
+
 std::string Entry(int index, double number, std::string_view text = {}) {
   std::string out;
   p::PutEntry(out, index, number, text);
@@ -114,39 +119,38 @@ TEST(PropertyDecoding, StopsAtAnUnknownCodeOrACutValueAndKeepsTheBytes) {
 }
 
 TEST(PropertyValues, ParsedAsTypedAndShownAsRead) {
-  std::string error;
-  auto f = ParsePropertyValue(p::kPropX, "0.7", &error);
+  auto f = ParsePropertyValue(p::kPropX, "0.7");
   ASSERT_TRUE(f);
   EXPECT_EQ(f->number, 0.5);  // the wire's half steps, toward zero
-  f = ParsePropertyValue(p::kPropZ, "-0.7", &error);
+  f = ParsePropertyValue(p::kPropZ, "-0.7");
   ASSERT_TRUE(f);
   EXPECT_EQ(f->number, -0.5);
-  EXPECT_FALSE(ParsePropertyValue(p::kPropY, "4192", &error));
-  EXPECT_EQ(error, "y: expected a number from -4000 to 4191.5");
-  EXPECT_FALSE(ParsePropertyValue(p::kPropY, "1e", &error));
-  f = ParsePropertyValue(p::kPropViewAngle, "271", &error);
+  EXPECT_EQ(ParsePropertyValue(p::kPropY, "4192").error(),
+            "y: expected a number from -4000 to 4191.5");
+  EXPECT_FALSE(ParsePropertyValue(p::kPropY, "1e"));
+  f = ParsePropertyValue(p::kPropViewAngle, "271");
   ASSERT_TRUE(f);
   EXPECT_EQ(f->number, 270);
-  f = ParsePropertyValue(p::kPropHandColour, "#fdcc47", &error);
+  f = ParsePropertyValue(p::kPropHandColour, "#fdcc47");
   ASSERT_TRUE(f);
   EXPECT_EQ(f->number, 0xFDCC47);
   EXPECT_EQ(PropertyValueText(*f), "#FDCC47");
-  f = ParsePropertyValue(p::kPropShoeColour, "0x800000", &error);
+  f = ParsePropertyValue(p::kPropShoeColour, "0x800000");
   ASSERT_TRUE(f);
   EXPECT_EQ(f->number, 0x800000);
-  EXPECT_FALSE(ParsePropertyValue(p::kPropShoeColour, "#1000000", &error));
-  EXPECT_FALSE(ParsePropertyValue(p::kPropShoeColour, "-1", &error));
-  f = ParsePropertyValue(p::kPropAddress, "10.1.2.3", &error);
+  EXPECT_FALSE(ParsePropertyValue(p::kPropShoeColour, "#1000000"));
+  EXPECT_FALSE(ParsePropertyValue(p::kPropShoeColour, "-1"));
+  f = ParsePropertyValue(p::kPropAddress, "10.1.2.3");
   ASSERT_TRUE(f);
   EXPECT_EQ(static_cast<std::uint32_t>(f->number), net::MakeAddress(10, 1, 2, 3));
-  EXPECT_FALSE(ParsePropertyValue(p::kPropAddress, "10.1.2", &error));
-  f = ParsePropertyValue(p::kPropNickname, "J\xC3\xB6rg", &error);  // UTF-8 as typed
+  EXPECT_FALSE(ParsePropertyValue(p::kPropAddress, "10.1.2"));
+  f = ParsePropertyValue(p::kPropNickname, "J\xC3\xB6rg");  // UTF-8 as typed
   ASSERT_TRUE(f);
   EXPECT_EQ(f->text, "J\xF6rg");
-  EXPECT_FALSE(ParsePropertyValue(p::kPropNickname, std::string(201, 'n'), &error));
-  EXPECT_EQ(error, "nickname: longer than 200 bytes");
-  EXPECT_TRUE(ParsePropertyValue(p::kPropLevelName, std::string(223, 'l'), &error));
-  EXPECT_FALSE(ParsePropertyValue(p::kPropLevelName, std::string(224, 'l'), &error));
+  EXPECT_EQ(ParsePropertyValue(p::kPropNickname, std::string(201, 'n')).error(),
+            "nickname: longer than 200 bytes");
+  EXPECT_TRUE(ParsePropertyValue(p::kPropLevelName, std::string(223, 'l')));
+  EXPECT_FALSE(ParsePropertyValue(p::kPropLevelName, std::string(224, 'l')));
   // Every value written from a parsed field reads back equal.
   for (int index : p::kAccountStoredOrder) {
     const std::string typed = index == p::kPropAddress          ? "1.2.3.4"
@@ -154,8 +158,8 @@ TEST(PropertyValues, ParsedAsTypedAndShownAsRead) {
                               : p::kProperties[index].encoding == p::PropertyEncoding::kColour
                                   ? "#010203"
                                   : "8";
-    f = ParsePropertyValue(index, typed, &error);
-    ASSERT_TRUE(f) << error;
+    f = ParsePropertyValue(index, typed);
+    ASSERT_TRUE(f) << f.error();
     const PropertyList back = DecodeProperties(EncodeField(*f));
     ASSERT_EQ(back.fields.size(), 1u) << index;
     EXPECT_TRUE(SameValue(back.fields[0], *f)) << index;
@@ -190,24 +194,24 @@ class DirectoryTest : public ::testing::Test {
 };
 
 TEST_F(DirectoryTest, NamesResolveOnlyWhenUnambiguous) {
-  EXPECT_EQ(directory_.ResolveAccount("admin").value, 1);
-  EXPECT_EQ(directory_.ResolveAccount("J\xC3\xB6rg").value, 5);  // typed in UTF-8
-  EXPECT_EQ(directory_.ResolveAccount("3").value, 3);
+  EXPECT_EQ(Found(directory_.ResolveAccount("admin")), 1);
+  EXPECT_EQ(Found(directory_.ResolveAccount("J\xC3\xB6rg")), 5);  // typed in UTF-8
+  EXPECT_EQ(Found(directory_.ResolveAccount("3")), 3);
   // Digits name the account with that number before one with that name.
-  EXPECT_EQ(directory_.ResolveAccount("5").value, 5);
+  EXPECT_EQ(Found(directory_.ResolveAccount("5")), 5);
   const Resolution twin = directory_.ResolveAccount("twin");
-  EXPECT_FALSE(twin.value);
-  EXPECT_EQ(twin.error,
+  EXPECT_FALSE(twin);
+  EXPECT_EQ(twin.error(),
             "\"twin\" is ambiguous: 2 accounts have that name (numbers 2, 3); name the account "
             "by its number");
-  EXPECT_EQ(directory_.ResolveAccount("Admin").error, "no account numbered or named \"Admin\"");
-  EXPECT_EQ(directory_.ResolveAccount("42").error, "no account numbered or named \"42\"");
+  EXPECT_EQ(directory_.ResolveAccount("Admin").error(), "no account numbered or named \"Admin\"");
+  EXPECT_EQ(directory_.ResolveAccount("42").error(), "no account numbered or named \"42\"");
 
-  EXPECT_EQ(directory_.ResolvePlayer("admin").value, 9);
-  EXPECT_EQ(directory_.ResolvePlayer("8").value, 8);
-  EXPECT_NE(directory_.ResolvePlayer("twin").error.find("2 players use that account (ids 7, 8)"),
+  EXPECT_EQ(Found(directory_.ResolvePlayer("admin")), 9);
+  EXPECT_EQ(Found(directory_.ResolvePlayer("8")), 8);
+  EXPECT_NE(directory_.ResolvePlayer("twin").error().find("2 players use that account (ids 7, 8)"),
             std::string::npos);
-  EXPECT_FALSE(directory_.ResolvePlayer("1").value);  // an account number, not a player
+  EXPECT_FALSE(Found(directory_.ResolvePlayer("1")));  // an account number, not a player
 }
 
 TEST_F(DirectoryTest, NoticesKeepTheListsCurrent) {
@@ -216,7 +220,7 @@ TEST_F(DirectoryTest, NoticesKeepTheListsCurrent) {
   Add(m::kAccountRemoved, p::BuildAccountNumber(4));
   EXPECT_EQ(directory_.FindAccount(2)->state(), 2);
   EXPECT_EQ(directory_.FindAccount(2)->rights(), 1);
-  EXPECT_EQ(directory_.ResolveAccount("twin").value, 2);
+  EXPECT_EQ(Found(directory_.ResolveAccount("twin")), 2);
   EXPECT_EQ(directory_.FindAccount(4), nullptr);
   EXPECT_EQ(directory_.accounts().size(), 4u);
 

@@ -23,9 +23,9 @@ bool SaveImage(const QImage& image, const std::filesystem::path& path, const cha
 }
 
 bool SaveMesh(const engine::MeshData& mesh, const std::filesystem::path& path) {
-  const bool ok = engine::io::SaveXFile(mesh, path.string());
-  if (!ok) std::cerr << "assetgen: cannot write " << path << "\n";
-  return ok;
+  const auto saved = engine::io::SaveXFile(mesh, path.string());
+  if (!saved) std::cerr << "assetgen: cannot write " << path << ": " << saved.error() << "\n";
+  return saved.ok();
 }
 
 // Draws the level with one avatar from the files in `options.data_folder` into a PNG file.

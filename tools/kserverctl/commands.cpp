@@ -108,8 +108,8 @@ std::string AccessReason(const RemoteSession& session, std::optional<int> target
 }
 
 int Resolved(const Resolution& resolution) {
-  if (!resolution.value) throw CtlError(kExitNotFound, resolution.error);
-  return *resolution.value;
+  if (!resolution) throw CtlError(kExitNotFound, resolution.error());
+  return *resolution;
 }
 
 std::string Done(const Options& options, std::string_view command, std::string_view key, int number,
@@ -451,7 +451,6 @@ std::vector<PropertyField> ParseAssignments(const std::vector<std::string>& assi
     }
     const std::string key = assignment.substr(0, eq);
     const std::string value = assignment.substr(eq + 1);
-    std::string error;
     if (key == "position") {
       std::vector<std::string> parts;
       std::size_t start = 0;
@@ -463,8 +462,8 @@ std::vector<PropertyField> ParseAssignments(const std::vector<std::string>& assi
       }
       if (parts.size() != 3) throw CtlError(kExitUsage, "--set position=X,Y,Z: three numbers");
       for (int i = 0; i < 3; ++i) {
-        auto field = ParsePropertyValue(p::kPropX + i, parts[i], &error);
-        if (!field) throw CtlError(kExitUsage, "--set " + error);
+        auto field = ParsePropertyValue(p::kPropX + i, parts[i]);
+        if (!field) throw CtlError(kExitUsage, "--set " + field.error());
         fields.push_back(*field);
       }
       continue;
@@ -473,8 +472,8 @@ std::vector<PropertyField> ParseAssignments(const std::vector<std::string>& assi
     if (!index || !p::kProperties[*index].saved_in_account) {
       throw CtlError(kExitUsage, "--set " + key + ": not a stored property");
     }
-    auto field = ParsePropertyValue(*index, value, &error);
-    if (!field) throw CtlError(kExitUsage, "--set " + error);
+    auto field = ParsePropertyValue(*index, value);
+    if (!field) throw CtlError(kExitUsage, "--set " + field.error());
     fields.push_back(*field);
   }
   return fields;

@@ -120,11 +120,9 @@ std::string PropertyValueText(const PropertyField& field) {
   }
 }
 
-std::optional<PropertyField> ParsePropertyValue(int index, std::string_view text,
-                                                std::string* error) {
-  const auto fail = [&](const std::string& why) -> std::optional<PropertyField> {
-    if (error) *error = std::string(PropertyKey(index)) + ": " + why;
-    return std::nullopt;
+base::Result<PropertyField> ParsePropertyValue(int index, std::string_view text) {
+  const auto fail = [&](const std::string& why) {
+    return base::Fail(std::string(PropertyKey(index)) + ": " + why);
   };
   if (index < 0 || index >= p::kPropertyCount) return fail("no such property");
   const p::PropertyInfo& info = p::kProperties[index];

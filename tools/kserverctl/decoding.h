@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
+
 namespace tarvo::kserverctl {
 
 /// One property entry of a property text or a change notice.
@@ -35,10 +37,8 @@ std::optional<int> PropertyIndexForKey(std::string_view key);
 /// The value as people read it: numbers plain, colours "#RRGGBB", the address dotted, texts in
 /// UTF-8 with control characters shown as "?".
 std::string PropertyValueText(const PropertyField& field);
-/// A value typed by a user for property `index` (UTF-8). On failure returns nothing and says
-/// why in `error`.
-std::optional<PropertyField> ParsePropertyValue(int index, std::string_view text,
-                                                std::string* error);
+/// A value typed by a user for property `index` (UTF-8), or why it is not one.
+base::Result<PropertyField> ParsePropertyValue(int index, std::string_view text);
 /// The entry bytes of a field: the received bytes when it has them, else freshly encoded.
 std::string EncodeField(const PropertyField& field);
 /// Whether two fields of the same property write the same entry.

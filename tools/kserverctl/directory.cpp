@@ -103,41 +103,38 @@ const PlayerRow* RemoteDirectory::FindPlayer(int id) const {
 
 Resolution RemoteDirectory::ResolveAccount(std::string_view text) const {
   if (const auto number = DigitsValue(text); number && FindAccount(*number)) {
-    return Resolution{*number, {}};
+    return *number;
   }
   const std::string name = Utf8ToLatin1(text);
   std::vector<int> matches;
   for (const AccountRow& a : accounts_) {
     if (a.name == name) matches.push_back(a.number);
   }
-  if (matches.size() == 1) return Resolution{matches.front(), {}};
+  if (matches.size() == 1) return matches.front();
   const std::string shown(text);
   if (matches.empty()) {
-    return Resolution{std::nullopt, "no account numbered or named \"" + shown + "\""};
+    return base::Fail("no account numbered or named \"" + shown + "\"");
   }
-  return Resolution{std::nullopt, "\"" + shown +
-                                      "\" is ambiguous: " + std::to_string(matches.size()) +
-                                      " accounts have that name (numbers " + NumberList(matches) +
-                                      "); name the account by its number"};
+  return base::Fail("\"" + shown + "\" is ambiguous: " + std::to_string(matches.size()) +
+                    " accounts have that name (numbers " + NumberList(matches) +
+                    "); name the account by its number");
 }
 
 Resolution RemoteDirectory::ResolvePlayer(std::string_view text) const {
-  if (const auto id = DigitsValue(text); id && FindPlayer(*id)) return Resolution{*id, {}};
+  if (const auto id = DigitsValue(text); id && FindPlayer(*id)) return *id;
   const std::string name = Utf8ToLatin1(text);
   std::vector<int> matches;
   for (const PlayerRow& p : players_) {
     if (p.account == name) matches.push_back(p.id);
   }
-  if (matches.size() == 1) return Resolution{matches.front(), {}};
+  if (matches.size() == 1) return matches.front();
   const std::string shown(text);
   if (matches.empty()) {
-    return Resolution{std::nullopt,
-                      "no connected player with id or account name \"" + shown + "\""};
+    return base::Fail("no connected player with id or account name \"" + shown + "\"");
   }
-  return Resolution{std::nullopt, "\"" + shown +
-                                      "\" is ambiguous: " + std::to_string(matches.size()) +
-                                      " players use that account (ids " + NumberList(matches) +
-                                      "); name the player by its id"};
+  return base::Fail("\"" + shown + "\" is ambiguous: " + std::to_string(matches.size()) +
+                    " players use that account (ids " + NumberList(matches) +
+                    "); name the player by its id");
 }
 
 }  // namespace tarvo::kserverctl

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
 #include "tools/kserverctl/decoding.h"
 
 namespace tarvo::kserverctl {
@@ -30,11 +31,9 @@ struct PlayerRow {
 /// Replaces the entry of `field`'s property in `list`, or appends it.
 void MergeField(PropertyList& list, const PropertyField& field);
 
-/// The outcome of naming an account or a player on the command line.
-struct Resolution {
-  std::optional<int> value;  ///< account number or player id
-  std::string error;         ///< why there is none: not found or ambiguous
-};
+/// The account number or player id named on the command line, or why there is none: not found
+/// or ambiguous.
+using Resolution = base::Result<int>;
 
 /// The server's accounts and players as received at login and kept current by the notices.
 class RemoteDirectory {

@@ -1,11 +1,14 @@
 #include "client/config/ui/more_options.h"
 
+#include <spdlog/spdlog.h>
+
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 
@@ -93,7 +96,14 @@ void TMoreOptions::LoadConfiguration() {
 
 void TMoreOptions::SaveConfiguration() {
   TakeLookFromPlayer(world_.LocalPlayer(), settings_);
-  (void)client::SaveConfiguration(config_directory_, user_store_.get(), settings_);
+  // Every caller saves because the user closed a dialog or started: tell them it did not work.
+  if (const auto saved = client::SaveConfiguration(config_directory_, user_store_.get(), settings_);
+      !saved) {
+    spdlog::warn("the options were not saved: {}", saved.error());
+    QMessageBox::warning(
+        parentWidget(), "Tarvo 3D",
+        QString::fromStdString("The options could not be saved: " + saved.error()));
+  }
 }
 
 void TMoreOptions::showEvent(QShowEvent* event) {

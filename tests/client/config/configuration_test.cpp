@@ -116,9 +116,9 @@ TEST_F(ConfigurationTest, FileHoldsElevenLinesAndNoAccount) {
 }
 
 TEST_F(ConfigurationTest, SavingTwiceStoresDifferentTextsForOnePassword) {
-  SaveConfiguration(dir_, store_.get(), ClientSettings());
+  ASSERT_TRUE(SaveConfiguration(dir_, store_.get(), ClientSettings()));
   const std::string first = *store_->Read("password");
-  SaveConfiguration(dir_, store_.get(), ClientSettings());
+  ASSERT_TRUE(SaveConfiguration(dir_, store_.get(), ClientSettings()));
   const std::string second = *store_->Read("password");
   EXPECT_NE(first, second);
   EXPECT_EQ(DecryptPasswordText(first, PasswordKey), DecryptPasswordText(second, PasswordKey));

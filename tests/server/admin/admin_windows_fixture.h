@@ -39,7 +39,7 @@ class AdminWindowsTest : public ::testing::Test {
     stats_ = std::make_unique<TPlayerStats>(*server_, accounts_window_->editor());
     fan_out_.Add(accounts_window_.get());
     fan_out_.Add(stats_.get());
-    ASSERT_TRUE(server_->StartServer("0").ok);
+    ASSERT_TRUE(server_->StartServer("0").ok());
   }
 
   void TearDown() override {

@@ -90,7 +90,7 @@ class DialogTest : public ::testing::Test {
     fs::create_directories(server_dir_ / "cwd");
     server_ = std::make_unique<server::TServerFrame>(server_dir_.path(), nullptr, nullptr,
                                                      server_dir_ / "cwd");
-    ASSERT_TRUE(server_->StartServer("0").ok);
+    ASSERT_TRUE(server_->StartServer("0").ok());
     WriteConfig("serverport=" + std::to_string(server_->port()) + "\r\n");
   }
 
