@@ -28,6 +28,11 @@ class FakeStream : public protocol::ByteStream {
     return {protocol::IoStatus::kOk, n};
   }
 
+  protocol::IoResult SendMore(const std::uint8_t* data, std::size_t size) override {
+    ++more_calls;
+    return Send(data, size);
+  }
+
   protocol::IoResult Receive(std::uint8_t* data, std::size_t capacity) override {
     ++receive_calls;
     largest_receive = std::max(largest_receive, capacity);
@@ -49,6 +54,7 @@ class FakeStream : public protocol::ByteStream {
 
   std::string sent;
   std::size_t send_calls = 0;
+  std::size_t more_calls = 0;  ///< of `send_calls`, those that said more bytes follow
   std::size_t receive_calls = 0;
   std::size_t largest_send = 0;
   std::size_t largest_receive = 0;
