@@ -30,9 +30,6 @@ std::string FormatSeconds(std::chrono::milliseconds time) {
   return std::to_string(ms) + " ms";
 }
 
-// Sessions to send to before the sends are spread over the compression threads.
-constexpr std::size_t kSessionsWorthSpreading = 16;
-
 // How long the shutdown waits for goodbyes to leave and for clients to hang up.
 constexpr auto kGoodbyeFlushTime = std::chrono::milliseconds(2000);
 constexpr auto kGoodbyeCloseTime = std::chrono::milliseconds(1000);
@@ -207,15 +204,8 @@ void TServerFrame::CompressAndSendAll() {
     }
   }
   if (!compress) {
-    // Everything is compressed already (the relay streams are): what is left is the kernel's
-    // work of the sends, spread over the pool when there is enough of it to pay for waking it.
-    // A send then only moves its own session's bytes and marks its own session, and the
-    // sessions do not share a socket, so the order of their sends does not matter.
-    if (send_order_.size() < kSessionsWorthSpreading) {
-      for (TServerPlayer* p : send_order_) p->SendPending();
-    } else {
-      pool_->ForEach(send_order_.size(), [this](std::size_t i) { send_order_[i]->SendPending(); });
-    }
+    // The relay streams come compressed already: waking the pool would only cost switches.
+    for (TServerPlayer* p : send_order_) p->SendPending();
     return;
   }
   // Each session is sent as soon as its batches are compressed, while the pool compresses the
