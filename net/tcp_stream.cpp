@@ -49,6 +49,14 @@ TcpStream& TcpStream::operator=(TcpStream&& other) noexcept {
 }
 
 IoResult TcpStream::Send(const std::uint8_t* data, std::size_t size) {
+  return SendWith(data, size, 0);
+}
+
+IoResult TcpStream::SendMore(const std::uint8_t* data, std::size_t size) {
+  return SendWith(data, size, MSG_MORE);
+}
+
+IoResult TcpStream::SendWith(const std::uint8_t* data, std::size_t size, int flags) {
   if (fd_ < 0) {
     return {IoStatus::kError, 0};
   }
@@ -56,7 +64,7 @@ IoResult TcpStream::Send(const std::uint8_t* data, std::size_t size) {
     return {IoStatus::kOk, 0};
   }
   for (;;) {
-    const ssize_t sent = ::send(fd_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t sent = ::send(fd_, data, size, flags | MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent >= 0) {
       return {IoStatus::kOk, static_cast<std::size_t>(sent)};
     }
@@ -100,13 +108,6 @@ bool TcpStream::SetKernelBuffers(int bytes) {
 
 void TcpStream::ShutdownWrite() {
   if (fd_ >= 0) shutdown(fd_, SHUT_WR);
-}
-
-void TcpStream::HoldSends(bool hold) {
-  if (fd_ < 0) return;
-  const int value = hold ? 1 : 0;
-  // Without corking the same bytes only go out in more segments.
-  (void)setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &value, sizeof(value));
 }
 
 void TcpStream::Close() { detail::CloseFd(fd_); }

@@ -31,8 +31,8 @@ class TcpStream : public protocol::ByteStream {
   /// Asks for kernel send and receive buffers of `bytes` each (Linux books twice the amount
   /// asked); returns false when the system refuses.
   [[nodiscard]] bool SetKernelBuffers(int bytes);
-  /// Corks the socket while held, so the small pieces of one packet leave as one segment.
-  void HoldSends(bool hold) override;
+  /// Sends with MSG_MORE, so the pieces before the last of one output leave as one segment.
+  protocol::IoResult SendMore(const std::uint8_t* data, std::size_t size) override;
 
   /// Says the last byte was sent (a half-close) and keeps reading possible.
   void ShutdownWrite();
@@ -45,6 +45,8 @@ class TcpStream : public protocol::ByteStream {
   int fd() const { return fd_; }
 
  private:
+  protocol::IoResult SendWith(const std::uint8_t* data, std::size_t size, int flags);
+
   int fd_ = -1;
 };
 

@@ -25,11 +25,13 @@ class ByteStream {
   virtual ~ByteStream() = default;
   /// Offers `size` bytes; returns how many the stream accepted.
   virtual IoResult Send(const std::uint8_t* data, std::size_t size) = 0;
-  /// Reads at most `capacity` bytes into `data`.
+  /// Offers `size` bytes as `Send` does, telling the stream that more follow at once: it may
+  /// hold them back to leave with those. The framing offers all but the last piece of its output
+  /// this way, so the pieces leave as few segments without a system call to cork the socket.
+  virtual IoResult SendMore(const std::uint8_t* data, std::size_t size) { return Send(data, size); }
+  /// Reads at most `capacity` bytes into `data`. A read of fewer bytes than asked has taken all
+  /// the stream held at that moment.
   virtual IoResult Receive(std::uint8_t* data, std::size_t capacity) = 0;
-  /// While held, the stream may gather the sends into larger segments; releasing hands on what
-  /// was gathered. The framing holds the stream while it offers a packet in small pieces.
-  virtual void HoldSends(bool hold) { (void)hold; }
 };
 
 }  // namespace tarvo::protocol

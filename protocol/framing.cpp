@@ -134,6 +134,8 @@ QueueStatus PacketConnection::QueuePacket(std::string_view packet) {
     if (observer_) observer_->OnBatchRefused(0, packet.size());  // its batch is not known here
     return QueueStatus::kRefusedTooLarge;
   }
+  // Nothing waits before it: it joins the output queue at once, without a copy in between.
+  if (batch_.empty() && sealed_count_ == 0) return AppendPacket(packet, 0);
   if (!batch_.empty()) Seal();
   Sealed& ready = Seal();
   ready.batch.clear();
@@ -221,18 +223,17 @@ SendStatus PacketConnection::SendPending() {
   if (CommitSealed() == QueueStatus::kOverflow) return SendStatus::kOverflow;
   if (output_queue_size() == 0) return SendStatus::kDone;
   if (stream_ == nullptr) return SendStatus::kError;
-  // The pieces are small; held, the stream sends them as few segments rather than one each.
-  stream_->HoldSends(true);
-  const SendStatus status = OfferOutput();
-  stream_->HoldSends(false);
-  return status;
+  return OfferOutput();
 }
 
 SendStatus PacketConnection::OfferOutput() {
   while (output_queue_size() > 0) {
-    const std::size_t n = std::min(kSendChunk, output_queue_size());
-    const IoResult r =
-        stream_->Send(reinterpret_cast<const std::uint8_t*>(output_.data() + output_head_), n);
+    const std::size_t left = output_queue_size();
+    const std::size_t n = std::min(kSendChunk, left);
+    const auto* piece = reinterpret_cast<const std::uint8_t*>(output_.data() + output_head_);
+    // The pieces are small: all but the last say more follow, so they leave as few segments
+    // rather than one each.
+    const IoResult r = n < left ? stream_->SendMore(piece, n) : stream_->Send(piece, n);
     if (r.status == IoStatus::kWouldBlock) return SendStatus::kWouldBlock;
     if (r.status != IoStatus::kOk) return SendStatus::kError;
     if (r.bytes == 0) return SendStatus::kZeroAccepted;
@@ -286,6 +287,8 @@ ReceiveStatus PacketConnection::ReceivePending(MessageSink& sink) {
       splitter_.Split(batch, sink);
       inflated_ = std::move(batch);
     }
+    // A short read emptied the socket: asking again would only hear that it would block.
+    if (r.bytes < sizeof chunk) return ReceiveStatus::kDrained;
   }
 }
 

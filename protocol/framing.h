@@ -132,14 +132,17 @@ class PacketConnection {
   QueueStatus FlushBatch();
   /// Whether sealed batches wait for compression.
   bool HasUncompressed() const { return uncompressed_ > 0; }
+  /// Whether anything waits to leave: an open or sealed batch, or bytes in the output queue.
+  bool HasOutput() const { return !batch_.empty() || sealed_count_ > 0 || output_queue_size() > 0; }
   /// Compresses the sealed batches. Touches nothing but them, so different connections may do
   /// this on different threads at once while their owner waits.
   void CompressSealed();
   /// Flushes, compresses what is sealed, then offers the output queue to the stream in pieces
-  /// of at most 256 bytes.
+  /// of at most 256 bytes, all but the last through `SendMore`.
   SendStatus SendPending();
-  /// Reads everything the stream holds (1024 bytes per call), reassembles packets and hands
-  /// every message of every complete packet to `sink` through the splitter.
+  /// Reads everything the stream holds (1024 bytes per call, until a read comes back short),
+  /// reassembles packets and hands every message of every complete packet to `sink` through the
+  /// splitter. A close behind the data read is reported by the next call.
   ReceiveStatus ReceivePending(MessageSink& sink);
 
   /// Forgets queued, unsent and unread bytes (the connection is ending).

@@ -106,7 +106,9 @@ class BackloggedStream final : public ByteStream {
     if (backlog_.Full()) return {IoStatus::kWouldBlock, 0};
     return stream_->Receive(data, capacity);
   }
-  void HoldSends(bool hold) override { stream_->HoldSends(hold); }
+  IoResult SendMore(const std::uint8_t* data, std::size_t size) override {
+    return stream_->SendMore(data, size);
+  }
 
  private:
   ByteStream* stream_;

@@ -603,7 +603,14 @@ void RelayPackets::AppendBatch(const Cut& cut, std::uint64_t recipient, std::str
 }
 
 void RelayPackets::PacketsFor(std::uint64_t recipient, std::vector<std::string>& packets) {
-  packets.clear();
+  // The strings of the last call are reused: their memory serves the next recipient.
+  std::size_t used = 0;
+  const auto next_packet = [&packets, &used]() -> std::string& {
+    if (used == packets.size()) packets.emplace_back();
+    std::string& packet = packets[used++];
+    packet.clear();
+    return packet;
+  };
   for (std::size_t c = 0; c < cut_count_; ++c) {
     Cut& cut = cuts_[c];
     std::size_t owned = 0;
@@ -615,7 +622,7 @@ void RelayPackets::PacketsFor(std::uint64_t recipient, std::vector<std::string>&
       }
     }
     if (owned == cut.last - cut.first) continue;  // nothing in this batch for it
-    std::string& packet = packets.emplace_back();
+    std::string& packet = next_packet();
     if (owned == 0) {
       // Everyone who owns none of the lines gets the same bytes: build them once.
       if (!cut.whole_built) {
@@ -640,6 +647,7 @@ void RelayPackets::PacketsFor(std::uint64_t recipient, std::vector<std::string>&
     AppendBatch(cut, recipient, batch_);
     CompressAppend(batch_, packet, compressor_);
   }
+  packets.resize(used);
 }
 
 std::vector<std::string> RelayPackets::BatchesFor(std::uint64_t recipient) const {

@@ -181,12 +181,22 @@ bool TServerFrame::CheckDeadlines(TServerPlayer& session, TServerPlayer::Clock::
 
 void TServerFrame::CompressAndSendAll() {
   send_order_.clear();
+  bool compress = false;
   for (auto* list : {&player_sessions_, &remote_sessions_}) {
     for (const auto& p : *list) {
       if (!p->is_connected()) continue;
-      (void)p->connection().FlushBatch();  // only seals: the queue limit is checked on sending
+      protocol::PacketConnection& connection = p->connection();
+      (void)connection.FlushBatch();  // only seals: the queue limit is checked on sending
+      // A session with nothing to send costs nothing more this tick.
+      if (!connection.HasOutput()) continue;
+      compress = compress || connection.HasUncompressed();
       send_order_.push_back(p.get());
     }
+  }
+  if (!compress) {
+    // The relay streams come compressed already: waking the pool would only cost switches.
+    for (TServerPlayer* p : send_order_) p->SendPending();
+    return;
   }
   // Each session is sent as soon as its batches are compressed, while the pool compresses the
   // next ones. A failed send only marks the session: it ends at its turn in the next tick, as it

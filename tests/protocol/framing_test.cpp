@@ -123,6 +123,19 @@ TEST_P(FramingTest, SendOffersAtMost256BytesPerCall) {
   EXPECT_EQ(sender_.SendPending(), SendStatus::kDone);
   EXPECT_LE(wire_.largest_send, kSendChunk);
   EXPECT_GT(wire_.send_calls, 10u);
+  // Every piece but the last tells the socket more follow, so they leave as one segment.
+  EXPECT_EQ(wire_.more_calls, wire_.send_calls - 1);
+}
+
+TEST_P(FramingTest, OutputOfExactly256BytesLeavesInOneFinalPiece) {
+  ASSERT_EQ(sender_.QueuePacket(std::string(254, 'x')), QueueStatus::kQueued);
+  EXPECT_EQ(sender_.SendPending(), SendStatus::kDone);
+  EXPECT_EQ(wire_.send_calls, 1u);
+  EXPECT_EQ(wire_.more_calls, 0u);
+  ASSERT_EQ(sender_.QueuePacket(std::string(255, 'x')), QueueStatus::kQueued);
+  EXPECT_EQ(sender_.SendPending(), SendStatus::kDone);
+  EXPECT_EQ(wire_.send_calls, 3u);
+  EXPECT_EQ(wire_.more_calls, 1u);
 }
 
 TEST_P(FramingTest, WouldBlockKeepsTheRestForTheNextCall) {
@@ -348,6 +361,25 @@ TEST_F(ReceiveTest, ReadsAtMost1024BytesPerCall) {
   EXPECT_EQ(ReceiveServer(), ReceiveStatus::kDrained);
   EXPECT_EQ(wire_.largest_receive, kReceiveChunk);
   ASSERT_EQ(got_.messages.size(), 1u);
+}
+
+// A read that comes back short has emptied the socket: no read is spent to hear it would block.
+TEST_F(ReceiveTest, ReadingStopsAtAShortReadNotAtAWouldBlock) {
+  // The start of a packet announced 65535 bytes long.
+  const auto partial = [](std::size_t n) { return "\xFF\xFF" + std::string(n - 2, 'a'); };
+  wire_.Feed(partial(1000));
+  EXPECT_EQ(ReceiveServer(), ReceiveStatus::kDrained);
+  EXPECT_EQ(wire_.receive_calls, 1u);
+  wire_.Feed(partial(kReceiveChunk));  // a full read may leave more
+  EXPECT_EQ(ReceiveServer(), ReceiveStatus::kDrained);
+  EXPECT_EQ(wire_.receive_calls, 3u);
+  // A close behind the data is heard by the next call.
+  wire_.Feed(Packet("!a\n"));
+  wire_.CloseInbound();
+  PacketConnection conn(&wire_, server_split_, false);
+  EXPECT_EQ(conn.ReceivePending(got_), ReceiveStatus::kDrained);
+  EXPECT_EQ(got_.messages, std::vector<std::string>{"!a"});
+  EXPECT_EQ(conn.ReceivePending(got_), ReceiveStatus::kClosed);
 }
 
 TEST_F(ReceiveTest, ServerDropsTheUnterminatedTailButKeepsEmptyMessages) {

@@ -241,7 +241,9 @@ class ProtocolClient : public protocol::MessageSink {
       if (r.status == protocol::IoStatus::kOk) left -= std::min(left, r.bytes);
       return r;
     }
-    void HoldSends(bool hold) override { stream.HoldSends(hold); }
+    protocol::IoResult SendMore(const std::uint8_t* data, std::size_t size) override {
+      return stream.SendMore(data, size);
+    }
     net::TcpStream& stream;
     std::size_t per_poll = 0;
     std::size_t left = 0;
