@@ -65,7 +65,8 @@ SwarmCommandLine ParseSwarmOptions(int argc, const char* const* argv,
     line.err = err.str();
     return line;
   }
-  ParseWalkPattern(walk, bot.walk);
+  // The names were checked above: only a pattern can come back.
+  if (const auto pattern = ParseWalkPattern(walk)) bot.walk = *pattern;
   bot.asset_folders.insert(bot.asset_folders.end(), default_asset_folders.begin(),
                            default_asset_folders.end());
   SwarmCommandLine line;
