@@ -51,11 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   tarvo::engine::MeshData mesh;
   const bool loaded = tarvo::engine::io::LoadMeshFile(
-      g_path, mesh, [](const std::string& name) -> std::shared_ptr<tarvo::engine::Texture> {
-        if (name.empty() || name.find_first_of("/\\") != std::string::npos)
-          Fail("texture name is not a base name");
-        return nullptr;
-      });
+                          g_path, mesh,
+                          [](const std::string& name) -> std::shared_ptr<tarvo::engine::Texture> {
+                            if (name.empty() || name.find_first_of("/\\") != std::string::npos)
+                              Fail("texture name is not a base name");
+                            return nullptr;
+                          })
+                          .ok();
   if (!loaded && (!mesh.positions.empty() || !mesh.faces.empty())) Fail("failed load not empty");
   if (mesh.uvs.size() != mesh.positions.size()) Fail("texture coordinates do not match vertices");
   for (const auto& face : mesh.faces) {

@@ -1,7 +1,8 @@
 #include "client/mainwindow/client_options.h"
 
 #include <CLI/CLI.hpp>
-#include <sstream>
+
+#include "base/cli_parse.h"
 
 namespace tarvo::client {
 
@@ -27,17 +28,7 @@ ClientCommandLine ParseClientOptions(int argc, const char* const* argv) {
   cli.add_option("--screenshot", screenshot,
                  "Save a picture of the main window to FILE (PNG) at --quit-after and quit");
   cli.add_option("--quit-after", o.quit_after, "Quit after SECONDS")->check(CLI::PositiveNumber);
-  try {
-    cli.parse(argc, argv);
-  } catch (const CLI::ParseError& error) {
-    ClientCommandLine line;
-    std::ostringstream out;
-    std::ostringstream err;
-    line.exit_status = cli.exit(error, out, err);
-    line.out = out.str();
-    line.err = err.str();
-    return line;
-  }
+  if (auto ended = base::ParseOrEnd<ClientCommandLine>(cli, argc, argv)) return *ended;
   if (!screenshot.empty() && o.quit_after <= 0) {
     return ClientCommandLine::Refuse(2, "tarvo3d: --screenshot needs --quit-after SECONDS\n");
   }

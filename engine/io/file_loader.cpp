@@ -37,11 +37,11 @@ bool FileLoader::LoadMesh(const std::string& file, MeshBuilder& builder) {
   } else {
     const std::string folder = fs::path(path).parent_path().string();
     ok = LoadMeshFile(path, data, [&](const std::string& name) {
-      // Textures named by a mesh sit beside it or in the search folders.
-      const std::string beside = (fs::path(folder) / name).string();
-      std::error_code error;
-      return LoadTexture(fs::is_regular_file(beside, error) ? beside : name);
-    });
+           // Textures named by a mesh sit beside it or in the search folders.
+           const std::string beside = (fs::path(folder) / name).string();
+           std::error_code error;
+           return LoadTexture(fs::is_regular_file(beside, error) ? beside : name);
+         }).ok();
   }
   builder.SetData(std::move(data));
   return ok;

@@ -58,29 +58,31 @@ void AddNode(const aiScene& scene, const aiNode& node, const glm::mat4& parent,
 
 }  // namespace
 
-bool LoadMeshFile(const std::string& path, MeshData& out, const TextureResolver& resolve) {
+base::Result<void> LoadMeshFile(const std::string& path, MeshData& out,
+                                const TextureResolver& resolve) {
   const bool perspective = out.perspective;
   out = MeshData{};
   out.perspective = perspective;
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) {
     spdlog::warn("mesh file {} not found", path);
-    return false;
+    return base::Fail("mesh file " + path + " not found");
   }
+  std::string reason;
   try {
     // Levels come from servers: a .x file is checked before assimp's reader sees it, and the
     // reader is then given the very bytes that were checked.
     std::ifstream file(path, std::ios::binary);
     if (!file.is_open()) {
       spdlog::warn("mesh file {} could not be opened", path);
-      return false;
+      return base::Fail("mesh file " + path + " could not be opened");
     }
     const std::string data{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     const bool is_x = IsXFile(data);
     if (is_x) {
       if (const std::string problem = FindXFileProblem(data); !problem.empty()) {
         spdlog::warn("mesh file {} refused: {}", path, problem);
-        return false;
+        return base::Fail("mesh file " + path + " refused: " + problem);
       }
     }
     Assimp::Importer importer;
@@ -92,7 +94,7 @@ bool LoadMeshFile(const std::string& path, MeshData& out, const TextureResolver&
                                 : importer.ReadFile(path, kFlags);
     if (!scene || !scene->mRootNode) {
       spdlog::warn("mesh file {} could not be read: {}", path, importer.GetErrorString());
-      return false;
+      return base::Fail("mesh file " + path + " could not be read: " + importer.GetErrorString());
     }
     std::vector<Material> materials(scene->mNumMaterials);
     std::map<std::string, std::shared_ptr<Texture>> textures;
@@ -115,15 +117,16 @@ bool LoadMeshFile(const std::string& path, MeshData& out, const TextureResolver&
       }
     }
     AddNode(*scene, *scene->mRootNode, glm::mat4(1.0f), materials, out);
-    return true;
+    return base::Ok();
   } catch (const std::exception& e) {
-    spdlog::warn("mesh file {} could not be read: {}", path, e.what());
+    reason = e.what();
   } catch (...) {
-    spdlog::warn("mesh file {} could not be read", path);
+    reason = "an unknown error";
   }
+  spdlog::warn("mesh file {} could not be read: {}", path, reason);
   out = MeshData{};
   out.perspective = perspective;
-  return false;
+  return base::Fail("mesh file " + path + " could not be read: " + reason);
 }
 
 }  // namespace tarvo::engine::io

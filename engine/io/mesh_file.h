@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "base/result.h"
 #include "engine/scene/mesh_builder.h"
 #include "engine/scene/texture.h"
 
@@ -16,7 +17,8 @@ using TextureResolver = std::function<std::shared_ptr<Texture>(const std::string
 /// vertices unchanged, faces in order with their corners as written (a quad stays a quad),
 /// material colours, and textures through `resolve` (may be empty). Frames in the file are
 /// flattened. A .x file that FindXFileProblem refuses (binary or compressed ones among them) is
-/// not read. On failure `out` is left empty, a line is logged and false is returned.
-bool LoadMeshFile(const std::string& path, MeshData& out, const TextureResolver& resolve = {});
+/// not read. On failure `out` is left empty, a line is logged and the reason returned.
+base::Result<void> LoadMeshFile(const std::string& path, MeshData& out,
+                                const TextureResolver& resolve = {});
 
 }  // namespace tarvo::engine::io

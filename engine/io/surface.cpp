@@ -18,15 +18,16 @@ std::shared_ptr<Surface> Surface::Create(int width, int height) {
   return std::make_shared<Surface>(width, height);
 }
 
-bool Surface::LoadBitmap(const std::string& path) {
+base::Result<void> Surface::LoadBitmap(const std::string& path) {
   QImageReader reader(QString::fromStdString(path));
   QImage picture = reader.read();
   if (picture.isNull()) {
-    spdlog::warn("picture {} could not be read: {}", path, reader.errorString().toStdString());
-    return false;
+    const std::string reason = reader.errorString().toStdString();
+    spdlog::warn("picture {} could not be read: {}", path, reason);
+    return base::Fail("picture " + path + " could not be read: " + reason);
   }
   image_ = picture.convertToFormat(QImage::Format_RGB32);
-  return true;
+  return base::Ok();
 }
 
 void Surface::Fill(uint32_t rgb) { image_.fill(0xFF000000u | rgb); }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "base/result.h"
 #include "engine/scene/texture.h"
 
 namespace tarvo::engine::io {
@@ -17,8 +18,9 @@ class Surface : public std::enable_shared_from_this<Surface> {
   /// A black surface of the given size (at least 1 by 1).
   static std::shared_ptr<Surface> Create(int width, int height);
 
-  /// Replaces size and pixels with a picture file; false (surface unchanged) when it fails.
-  bool LoadBitmap(const std::string& path);
+  /// Replaces size and pixels with a picture file; when it fails the surface is unchanged, a
+  /// line is logged and the reason returned.
+  base::Result<void> LoadBitmap(const std::string& path);
   /// Width in pixels.
   int width() const { return image_.width(); }
   /// Height in pixels.

@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <sstream>
 #include <thread>
 #include <vector>
 
+#include "base/cli_parse.h"
 #include "net/address.h"
 
 namespace tarvo::server {
@@ -243,18 +243,7 @@ ServerCommandLine ParseServerOptions(int argc, const char* const* argv) {
   AddLoginOptions(app, options.limits, raw);
   AddGuessingAndCapOptions(app, options.limits, raw);
   AddLogOptions(app, options.log_limits, raw);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    ServerCommandLine line;
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = app.exit(e, out, err);
-    line.exit_status = status == 0 ? 0 : kExitUsage;
-    line.out = out.str();
-    line.err = err.str();
-    return line;
-  }
+  if (auto ended = base::ParseOrEnd<ServerCommandLine>(app, argc, argv, kExitUsage)) return *ended;
   Convert(raw, options);
   if (options.add_account && (options.headless || options.port_text || raw.listen != "0.0.0.0")) {
     return ServerCommandLine::Refuse(

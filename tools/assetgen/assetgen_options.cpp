@@ -1,8 +1,9 @@
 #include "tools/assetgen/assetgen_options.h"
 
 #include <CLI/CLI.hpp>
-#include <sstream>
 #include <string>
+
+#include "base/cli_parse.h"
 
 namespace tarvo::assetgen {
 
@@ -28,17 +29,7 @@ AssetgenCommandLine ParseAssetgenOptions(int argc, const char* const* argv) {
       ->check(CLI::Range(16, 8192))
       ->needs(preview_option)
       ->capture_default_str();
-  try {
-    cli.parse(argc, argv);
-  } catch (const CLI::ParseError& error) {
-    AssetgenCommandLine line;
-    std::ostringstream out_text;
-    std::ostringstream err_text;
-    line.exit_status = cli.exit(error, out_text, err_text);
-    line.out = out_text.str();
-    line.err = err_text.str();
-    return line;
-  }
+  if (auto ended = base::ParseOrEnd<AssetgenCommandLine>(cli, argc, argv)) return *ended;
   o.folder = out;
   o.preview.data_folder = out;
   if (!preview_file.empty()) o.preview_file = preview_file;

@@ -1,7 +1,8 @@
 #include "tools/kserverctl/command_line.h"
 
 #include <CLI/CLI.hpp>
-#include <sstream>
+
+#include "base/cli_parse.h"
 
 namespace tarvo::kserverctl {
 
@@ -10,17 +11,8 @@ CtlCommandLine ParseCommandLine(int argc, const char* const* argv) {
   Options options;
   CLI::App app{"kserverctl"};
   DefineCli(app, options);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    std::ostringstream out;
-    std::ostringstream err;
-    // The parser's own codes (105, 106, ...) are not the documented one for wrong arguments.
-    line.exit_status = app.exit(e, out, err) == 0 ? 0 : kExitUsage;
-    line.out = out.str();
-    line.err = err.str();
-    return line;
-  }
+  // The parser's own codes (105, 106, ...) are not the documented one for wrong arguments.
+  if (auto ended = base::ParseOrEnd<CtlCommandLine>(app, argc, argv, kExitUsage)) return *ended;
   try {
     FinishOptions(options);
   } catch (const CtlError& error) {

@@ -55,19 +55,12 @@ std::string Positions(const SwarmTotals& t) {
 
 }  // namespace
 
-bool ParseWalkPattern(const std::string& text, WalkPattern& pattern) {
-  if (text == "still") {
-    pattern = WalkPattern::kStill;
-  } else if (text == "forward") {
-    pattern = WalkPattern::kForward;
-  } else if (text == "circle") {
-    pattern = WalkPattern::kCircle;
-  } else if (text == "random") {
-    pattern = WalkPattern::kRandom;
-  } else {
-    return false;
-  }
-  return true;
+base::Result<WalkPattern> ParseWalkPattern(const std::string& text) {
+  if (text == "still") return WalkPattern::kStill;
+  if (text == "forward") return WalkPattern::kForward;
+  if (text == "circle") return WalkPattern::kCircle;
+  if (text == "random") return WalkPattern::kRandom;
+  return base::Fail("unknown walk pattern \"" + text + "\"");
 }
 
 Bot::Bot(const BotOptions& options, int index)

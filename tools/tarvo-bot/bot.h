@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "client/config/client_settings.h"
 #include "client/game/game_world.h"
 #include "client/session/adventure_client.h"
@@ -26,7 +27,7 @@ enum class WalkPattern {
 };
 
 /// Parses "still", "forward", "circle" or "random".
-bool ParseWalkPattern(const std::string& text, WalkPattern& pattern);
+base::Result<WalkPattern> ParseWalkPattern(const std::string& text);
 
 /// What every bot of a run shares.
 struct BotOptions {

@@ -1,7 +1,8 @@
 #include "tools/tarvo-bot/swarm_options.h"
 
 #include <CLI/CLI.hpp>
-#include <sstream>
+
+#include "base/cli_parse.h"
 
 namespace tarvo::bot {
 
@@ -54,18 +55,9 @@ SwarmCommandLine ParseSwarmOptions(int argc, const char* const* argv,
   app.add_option("--assets", bot.asset_folders,
                  "Folder with the avatar's part meshes, searched before the default ones "
                  "(beside the program and the source tree's data/client)");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    SwarmCommandLine line;
-    std::ostringstream out;
-    std::ostringstream err;
-    line.exit_status = app.exit(e, out, err);
-    line.out = out.str();
-    line.err = err.str();
-    return line;
-  }
-  ParseWalkPattern(walk, bot.walk);
+  if (auto ended = base::ParseOrEnd<SwarmCommandLine>(app, argc, argv)) return *ended;
+  // The names were checked above: only a pattern can come back.
+  if (const auto pattern = ParseWalkPattern(walk)) bot.walk = *pattern;
   bot.asset_folders.insert(bot.asset_folders.end(), default_asset_folders.begin(),
                            default_asset_folders.end());
   SwarmCommandLine line;
