@@ -95,6 +95,8 @@ int RunHeadlessServer(const fs::path& directory, const ServerOptions& options) {
   server.SetLimits(options.limits);
   server.SetListenAddress(options.listen_address);
   server.SetCompression(options.compressor, options.threads);
+  // A stop that comes as soon as the start is logged must find the handlers in place.
+  InstallStopSignals();
   if (const auto started = server.StartServer(port_text); !started) {
     spdlog::error("The server could not be started! {}", started.error());
     return 1;
