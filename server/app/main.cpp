@@ -19,22 +19,22 @@ static int RunProgram(int argc, char** argv) {
   const ServerCommandLine command_line = ParseServerOptions(argc, argv);
   if (!command_line.options) return command_line.Finish(std::cout, std::cerr);
   const ServerOptions& options = *command_line.options;
-  const ServerDirectory directory = OpenServerDirectory(options, ExecutableDirectory(argv[0]));
-  if (!directory.error.empty()) {
-    std::cerr << directory.error;
+  const auto directory = OpenServerDirectory(options, ExecutableDirectory(argv[0]));
+  if (!directory) {
+    std::cerr << directory.error();
     return kExitUsage;
   }
   if (options.add_account)
-    return AddAccount(directory.path, *options.add_account, std::cout, std::cerr);
+    return AddAccount(directory->path, *options.add_account, std::cout, std::cerr);
   SetUpLog(options.verbose);
-  if (options.headless) return RunHeadlessServer(directory.path, options);
+  if (options.headless) return RunHeadlessServer(directory->path, options);
   if (!HasDisplay()) {
     std::cerr << "kserver: no display for the start dialog and tray icon; run the server with "
                  "--headless (see --help)\n";
     return kExitUsage;
   }
 #ifdef TARVO_KSERVER_WINDOWED
-  return RunWindowedProgram(argc, argv, directory.path, options);
+  return RunWindowedProgram(argc, argv, directory->path, options);
 #else
   return HandOverToWindowedProgram(argv);
 #endif

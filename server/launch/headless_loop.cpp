@@ -20,7 +20,9 @@ volatile std::sig_atomic_t g_stop_signal = 0;
 
 void OnStopSignal(int signal) { g_stop_signal = signal; }
 
-void InstallSignalHandlers() {
+}  // namespace
+
+void InstallStopSignals() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
@@ -29,6 +31,8 @@ void InstallSignalHandlers() {
   // A client that vanishes mid-send must not end the server; sends report the error instead.
   std::signal(SIGPIPE, SIG_IGN);
 }
+
+namespace {
 
 long ResidentKilobytes() {
   long pages_total = 0;
@@ -79,7 +83,7 @@ class TickStats {
 }  // namespace
 
 int RunHeadless(TServerFrame& server, int stats_every) {
-  InstallSignalHandlers();
+  InstallStopSignals();
   using Clock = std::chrono::steady_clock;
   const auto tick = std::chrono::milliseconds(kTickMilliseconds);
   const auto save_tick = std::chrono::milliseconds(kSaveTickMilliseconds);

@@ -10,4 +10,8 @@ class TServerFrame;
 /// resident memory every that many ticks. Returns the exit status.
 int RunHeadless(TServerFrame& server, int stats_every);
 
+/// Makes SIGINT and SIGTERM ask `RunHeadless` to stop and ignores SIGPIPE. Installed before the
+/// server starts, so a stop sent as soon as it is up still saves the accounts.
+void InstallStopSignals();
+
 }  // namespace tarvo::server

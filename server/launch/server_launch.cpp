@@ -32,35 +32,36 @@ bool HasDisplay() {
          std::getenv("WAYLAND_DISPLAY") != nullptr;
 }
 
-ServerDirectory OpenServerDirectory(const ServerOptions& options,
-                                    const fs::path& program_directory) {
-  ServerDirectory result;
-  result.path = options.directory.value_or(program_directory);
+base::Result<ServerDirectory> OpenServerDirectory(const ServerOptions& options,
+                                                  const fs::path& program_directory) {
+  ServerDirectory directory;
+  directory.path = options.directory.value_or(program_directory);
   std::ostringstream error;
-  if (!options.directory && base::IsReadOnlyOrSystemFolder(result.path)) {
-    error << "kserver: the program's folder " << result.path.string()
+  if (!options.directory && base::IsReadOnlyOrSystemFolder(directory.path)) {
+    error << "kserver: the program's folder " << directory.path.string()
           << " is no place for a world (read-only or a system folder); name the server "
              "directory with --dir DIR\n";
-    result.error = error.str();
-    return result;
+    return base::Fail(error.str());
   }
   // A second program would overwrite the other's changes to the accounts file at its next save.
-  result.lock = std::make_unique<base::FileLock>(result.path / kLockFileName);
-  if (result.lock->held_elsewhere()) {
-    error << "kserver: another kserver uses " << result.path.string() << " (it holds "
+  directory.lock = std::make_unique<base::FileLock>(directory.path / kLockFileName);
+  if (directory.lock->held_elsewhere()) {
+    error << "kserver: another kserver uses " << directory.path.string() << " (it holds "
           << kLockFileName << ")."
           << (options.add_account ? " Add accounts to a running server with kserverctl "
                                     "add-account."
                                   : "")
           << "\n";
-  } else if (!result.lock->locked()) {
-    // Unguarded, a second server could overwrite this one's accounts unseen: no lock, no start.
-    error << "kserver: cannot lock the server directory " << result.path.string() << " ("
-          << result.lock->error() << "); make " << kLockFileName
-          << " there writable by this user, or name another directory with --dir\n";
+    return base::Fail(error.str());
   }
-  result.error = error.str();
-  return result;
+  if (!directory.lock->locked()) {
+    // Unguarded, a second server could overwrite this one's accounts unseen: no lock, no start.
+    error << "kserver: cannot lock the server directory " << directory.path.string() << " ("
+          << directory.lock->error() << "); make " << kLockFileName
+          << " there writable by this user, or name another directory with --dir\n";
+    return base::Fail(error.str());
+  }
+  return directory;
 }
 
 int AddAccount(const fs::path& directory, const NewAccount& account, std::ostream& out,
@@ -94,6 +95,8 @@ int RunHeadlessServer(const fs::path& directory, const ServerOptions& options) {
   server.SetLimits(options.limits);
   server.SetListenAddress(options.listen_address);
   server.SetCompression(options.compressor, options.threads);
+  // A stop that comes as soon as the start is logged must find the handlers in place.
+  InstallStopSignals();
   if (const auto started = server.StartServer(port_text); !started) {
     spdlog::error("The server could not be started! {}", started.error());
     return 1;

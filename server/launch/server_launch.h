@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/files.h"
+#include "base/result.h"
 #include "server/accounts/account_store.h"
 #include "server/launch/server_options.h"
 
@@ -21,16 +22,16 @@ std::filesystem::path ExecutableDirectory(const char* argv0);
 bool HasDisplay();
 
 /// The server directory, locked for this program while the object lives.
-struct [[nodiscard]] ServerDirectory {
+struct ServerDirectory {
   std::filesystem::path path;
   std::unique_ptr<base::FileLock> lock;
-  std::string error;  ///< why the directory cannot be used (a line for stderr); empty: usable
 };
 
 /// Picks the server directory (--dir, else `program_directory` unless that is read-only or a
-/// system folder) and locks it, so one program at a time writes its accounts file.
-ServerDirectory OpenServerDirectory(const ServerOptions& options,
-                                    const std::filesystem::path& program_directory);
+/// system folder) and locks it, so one program at a time writes its accounts file. A failure
+/// says why in a line for stderr.
+base::Result<ServerDirectory> OpenServerDirectory(const ServerOptions& options,
+                                                  const std::filesystem::path& program_directory);
 
 /// Appends `account` to the directory's accounts.txt; writes what was done to `out` or why not
 /// to `err`. Returns the exit status.

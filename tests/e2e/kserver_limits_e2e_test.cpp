@@ -298,10 +298,13 @@ std::vector<long> SendQueues(std::uint16_t port) {
   std::getline(table, line);
   while (std::getline(table, line)) {
     unsigned local_port = 0;
+    unsigned state = 0;
     unsigned long tx = 0;
     unsigned long rx = 0;
-    if (std::sscanf(line.c_str(), " %*d: %*x:%x %*x:%*x %*x %lx:%lx", &local_port, &tx, &rx) == 3 &&
-        local_port == port)
+    // Not those in TIME_WAIT (06): closed connections stay there a while, with nothing queued.
+    if (std::sscanf(line.c_str(), " %*d: %*x:%x %*x:%*x %x %lx:%lx", &local_port, &state, &tx,
+                    &rx) == 4 &&
+        local_port == port && state != 6)
       queues.push_back(static_cast<long>(tx));
   }
   return queues;
@@ -381,8 +384,14 @@ TEST_F(KServerLimitsTest, ClientsThatNeverReadPinBoundedMemory) {
   while (server_.CountInLog("output queue overflow") < 5 && Clock::now() < deadline)
     std::this_thread::sleep_for(20ms);
   ASSERT_EQ(server_.CountInLog("output queue overflow"), 5u) << server_.Log();
-  std::this_thread::sleep_for(200ms);
-  EXPECT_EQ(SendQueues(server_.port()).size(), sockets_before);
+  // The reader and the 50 stay; a connection the server was still closing before may be gone. A
+  // busy machine may take a few ticks.
+  const auto settled = Clock::now() + 5s;
+  while (SendQueues(server_.port()).size() > sockets_before && Clock::now() < settled)
+    std::this_thread::sleep_for(20ms);
+  const std::size_t sockets_after = SendQueues(server_.port()).size();
+  EXPECT_LE(sockets_after, sockets_before);
+  EXPECT_GE(sockets_after, 52u);  // with the listening socket
   EXPECT_TRUE(StillPlaying(reader));
 }
 

@@ -240,25 +240,25 @@ TEST(ServerDirectoryTest, OneProgramAtATimeAndNeverASystemFolder) {
   std::filesystem::create_directories(dir);
   ServerOptions options;
   {
-    const ServerDirectory usable = OpenServerDirectory(options, dir);
-    EXPECT_EQ(usable.error, "");
-    EXPECT_EQ(usable.path, dir);
-    ASSERT_TRUE(usable.lock && usable.lock->locked());
+    const auto usable = OpenServerDirectory(options, dir);
+    ASSERT_TRUE(usable) << usable.error();
+    EXPECT_EQ(usable->path, dir);
+    ASSERT_TRUE(usable->lock && usable->lock->locked());
     // A second program finds it taken; one that adds an account is told of kserverctl.
     options.add_account.emplace();
-    const ServerDirectory taken = OpenServerDirectory(options, dir);
-    EXPECT_EQ(taken.error, "kserver: another kserver uses " + dir.string() +
-                               " (it holds kserver.lock). Add accounts to a running server with "
-                               "kserverctl add-account.\n");
+    const auto taken = OpenServerDirectory(options, dir);
+    EXPECT_EQ(taken.error(), "kserver: another kserver uses " + dir.string() +
+                                 " (it holds kserver.lock). Add accounts to a running server with "
+                                 "kserverctl add-account.\n");
   }
-  EXPECT_EQ(OpenServerDirectory(options, dir).error, "") << "the lock ends with its holder";
+  EXPECT_TRUE(OpenServerDirectory(options, dir)) << "the lock ends with its holder";
 
   // The program's own folder is refused where only a package may write; --dir is taken as given.
   options.add_account.reset();
-  EXPECT_NE(OpenServerDirectory(options, "/usr/bin").error.find("is no place for a world"),
+  EXPECT_NE(OpenServerDirectory(options, "/usr/bin").error().find("is no place for a world"),
             std::string::npos);
   options.directory = dir;
-  EXPECT_EQ(OpenServerDirectory(options, "/usr/bin").path, dir);
+  EXPECT_EQ(OpenServerDirectory(options, "/usr/bin")->path, dir);
   std::filesystem::remove_all(dir);
 }
 
