@@ -73,7 +73,7 @@ void BM_RelayLatency(benchmark::State& state) {
   if (const char* program = std::getenv("TARVO_KSERVER")) options.program = program;
   // Every client comes from 127.0.0.1 and they log in together: lift the caps on connections
   // from one address, which a hundred players behind one address would also need.
-  options.extra_args = {"--max-pending-per-address", "0", "--max-pending", "0",
+  options.extra_args = {"--max-pending-per-address",  "0", "--max-pending", "0",
                         "--max-sessions-per-address", "0"};
   if (const char* extra = std::getenv("TARVO_KSERVER_ARGS")) {
     std::istringstream words(extra);
